@@ -1,0 +1,112 @@
+// Three-channel filtering: a weighted mix of the image and its 7 x 7 and
+// 25 x 25 local means, optionally followed by a smoothed nonlinear stretch.
+//
+// Mix: with p the pixel, b its 7 x 7 mean and a its 25 x 25 mean,
+//   value = ((p*K + a*K2) + b*K1) / S,  S = float(K + K1 + K2),
+// in double, stored as float, then ClampToByte. Negative weights on the means
+// take part of the local background away at two scales. S = 0 is allowed: the
+// infinities that follow clamp to 255 or 0.
+//
+// Stretch: a float table over the gray levels maps the occupied range lo..hi
+// onto 0..255 with the darkest 25 x 25 mean (mn) going to BLOW and the brightest
+// (mx) to BHI, piecewise linearly; below lo 0, above hi the identity. The table
+// is then smoothed in place by a 25-entry running mean (13 at the ends) whose
+// window already holds the smoothed entries below the current level.
+//
+// When the brightest mean equals the top level (mx == hi; any uniform image,
+// or a uniform 25 x 25 patch at the top level), the upper segment is the single
+// level hi and its slope is 0 / 0. That level takes BHI, the value the brightest
+// local mean is meant to reach: a not-a-number there would spread through the
+// smoothing and turn the 25 brightest levels black.
+#include <algorithm>
+#include <array>
+
+#include "core/dib_image.h"
+#include "core/messages.h"
+#include "core/parallel.h"
+
+namespace {
+
+void BuildStretchTable(int lo, int hi, int mn, int mx, int blow, int bhi, std::array<float, 256>& T)
+{
+    for (int g = 0; g < 256; ++g) {
+        double value;
+        if (g < lo)
+            value = 0.0;
+        else if (g < mn)
+            value = static_cast<double>((g - lo) * blow) / (mn - lo);
+        else if (g < mx)
+            value = blow + static_cast<double>((bhi - blow) * (g - mn)) / (mx - mn);
+        else if (g <= hi)
+            value = (mx == hi) ? static_cast<double>(bhi) : bhi + static_cast<double>((255 - bhi) * (g - mx)) / (hi - mx);
+        else
+            value = g;
+        T[g] = static_cast<float>(value);
+    }
+}
+
+void SmoothTableInPlace(std::array<float, 256>& T)
+{
+    for (int g = 0; g < 256; ++g) {
+        const int first = std::max(0, g - 12);
+        const int last = std::min(255, g + 12);
+        double sum = 0.0;
+        for (int k = first; k <= last; ++k)
+            sum += T[k];
+        T[g] = static_cast<float>(sum / (last - first + 1));
+    }
+}
+
+}  // namespace
+
+int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, std::uint8_t BLOW, std::uint8_t BHI)
+{
+    if (m_nWidth < 25 || m_nHeight < 25) {
+        ShowMessage("Cannot perform filtering - image is too small");
+        return 0;
+    }
+    if (!m_pBits)
+        return 0;
+
+    {
+        const std::unique_ptr<std::uint8_t[]> p7 = BoxFilter(7);
+        const std::unique_ptr<std::uint8_t[]> p25 = BoxFilter(25);
+        const double S = static_cast<float>(static_cast<double>(K) + K1 + K2);
+        const double k = K, k1 = K1, k2 = K2;
+        std::uint8_t* pixels = m_pBits.get();
+        const int width = m_nWidth;
+        ParallelForBands(m_nHeight, 64, [&](int firstRow, int endRow) {
+            const std::size_t begin = static_cast<std::size_t>(firstRow) * width;
+            const std::size_t end = static_cast<std::size_t>(endRow) * width;
+            for (std::size_t i = begin; i < end; ++i) {
+                const double value = ((pixels[i] * k + p25[i] * k2) + p7[i] * k1) / S;
+                pixels[i] = ClampDoubleToByte(value);
+            }
+        });
+    }
+    if (!nonlinear)
+        return 1;
+
+    ComputeRange();
+    const int lo = m_nMinLevel;
+    const int hi = m_nMaxLevel;
+    int mn = 255;
+    int mx = 0;
+    {
+        const std::unique_ptr<std::uint8_t[]> q = BoxFilter(25);
+        const auto [minIt, maxIt] = std::minmax_element(q.get(), q.get() + PixelCount());
+        mn = *minIt;
+        mx = *maxIt;
+    }
+
+    std::array<float, 256> T{};
+    BuildStretchTable(lo, hi, mn, mx, BLOW, BHI, T);
+    SmoothTableInPlace(T);
+    std::array<std::uint8_t, 256> table{};
+    for (int g = 0; g < 256; ++g)
+        table[g] = ClampToByte(T[g]);
+    std::uint8_t* pixels = m_pBits.get();
+    for (std::size_t i = 0; i < PixelCount(); ++i)
+        pixels[i] = table[pixels[i]];
+    return 1;
+}

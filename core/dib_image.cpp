@@ -1,0 +1,112 @@
+#include "core/dib_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "core/messages.h"
+
+CDibImage::CDibImage() = default;
+
+CDibImage::~CDibImage() = default;
+
+void CDibImage::CopyPixelsTo(std::uint8_t* dst) const
+{
+    std::memcpy(dst, m_pBits.get(), PixelCount());
+}
+
+void CDibImage::CopyPixelsFrom(const std::uint8_t* src)
+{
+    std::memcpy(m_pBits.get(), src, PixelCount());
+}
+
+bool CDibImage::ComputeHistogram()
+{
+    if (!m_pBits) {
+        ShowMessage("Histogram error");
+        return false;
+    }
+    if (!m_pHistogram)
+        m_pHistogram = std::make_unique<std::array<int, 256>>();
+    std::array<int, 256>& histogram = *m_pHistogram;
+    histogram.fill(0);
+
+    // Four interleaved tables break the store-to-load chain when neighbouring
+    // pixels share a level, which is the common case in photographs.
+    std::array<std::array<int, 256>, 4> partial{};
+    const std::uint8_t* p = m_pBits.get();
+    const std::size_t n = PixelCount();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++partial[0][p[i]];
+        ++partial[1][p[i + 1]];
+        ++partial[2][p[i + 2]];
+        ++partial[3][p[i + 3]];
+    }
+    for (; i < n; ++i)
+        ++partial[0][p[i]];
+    for (int level = 0; level < 256; ++level)
+        histogram[level] = partial[0][level] + partial[1][level] + partial[2][level] + partial[3][level];
+    return true;
+}
+
+void CDibImage::ComputeRange()
+{
+    if (!ComputeHistogram())
+        return;
+    const std::array<int, 256>& histogram = *m_pHistogram;
+    m_nMaxLevel = m_pBits[0];
+    m_nMinLevel = m_pBits[0];
+    for (int i = 0; i < 256; ++i) {
+        if (histogram[i] <= 0)
+            continue;
+        if (i > m_nMaxLevel)
+            m_nMaxLevel = static_cast<std::uint8_t>(i);
+        else if (i < m_nMinLevel)
+            m_nMinLevel = static_cast<std::uint8_t>(i);
+    }
+}
+
+bool CDibImage::CopyFrom(CDibImage* src)
+{
+    if (src == nullptr || src == this)
+        return false;
+    if (!src->HasPixels())
+        src->ConvertToGray();
+    // A source that still has no gray face cannot be copied; the caller sees
+    // the failure instead of an image whose buffer does not exist.
+    if (!src->HasPixels())
+        return false;
+
+    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow) std::uint8_t[std::max<std::size_t>(src->PixelCount(), 1)]);
+    if (!bits)
+        return false;
+    std::memcpy(bits.get(), src->m_pBits.get(), src->PixelCount());
+
+    m_nWidth = src->m_nWidth;
+    m_nHeight = src->m_nHeight;
+    m_nMaxLevel = src->m_nMaxLevel;
+    m_nMinLevel = src->m_nMinLevel;
+    m_pBitmap.reset();
+    m_pHistogram.reset();  // the copy recounts when asked
+    m_pBits = std::move(bits);
+    return true;
+}
+
+bool CDibImage::CreateGray(int width, int height)
+{
+    if (width < 0 || height < 0)
+        return false;
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow) std::uint8_t[std::max<std::size_t>(count, 1)]());
+    if (!bits)
+        return false;
+    m_pBitmap.reset();
+    m_pHistogram.reset();
+    m_pBits = std::move(bits);
+    m_nWidth = width;
+    m_nHeight = height;
+    m_nMinLevel = 0;
+    m_nMaxLevel = 0;
+    return true;
+}
