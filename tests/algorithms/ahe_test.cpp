@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/dib_image.h"
+#include "core/messages.h"
+#include "core/parallel.h"
+#include "tests/algorithms/local_equalization_reference.h"
+#include "tests/support/test_images.h"
+
+using testing_support::MakeImage;
+using testing_support::MakeRandom;
+using testing_support::MakeUniform;
+using testing_support::Pixels;
+using testing_support::Rows;
+
+namespace {
+
+using Rows2D = std::vector<std::vector<int>>;
+
+const Rows2D kRamp3 = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
+
+// Restores the default worker count however a test ends.
+struct ThreadCountGuard {
+    ~ThreadCountGuard() { SetWorkerThreadCount(0); }
+};
+
+// Index and values of the first pixel where two results differ, for readable failures.
+std::string FirstDifference(const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& actual, int width)
+{
+    if (expected.size() != actual.size())
+        return "sizes differ";
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i])
+            return "first difference at x=" + std::to_string(i % width) + " y=" + std::to_string(i / width) +
+                   ": expected " + std::to_string(expected[i]) + ", got " + std::to_string(actual[i]);
+    return "identical";
+}
+
+TEST(AheTest, WorkedExample3x3)
+{
+    auto image = MakeImage(kRamp3);
+    CMessageCapture messages;
+    ASSERT_EQ(image->Ahe(3), 1);
+    EXPECT_EQ(Rows(*image), (Rows2D{{64, 85, 128}, {128, 142, 170}, {191, 213, 255}}));
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(image->m_pHistogram, nullptr);  // AHE neither uses nor fills the histogram
+}
+
+TEST(AheTest, UniformImageBecomesWhite)
+{
+    auto image = MakeUniform(7, 5, 37);
+    ASSERT_EQ(image->Ahe(5), 1);
+    EXPECT_EQ(Pixels(*image), std::vector<std::uint8_t>(35, 255));
+}
+
+TEST(TaheTest, WorkedExample3x3)
+{
+    auto image = MakeImage(kRamp3);
+    ASSERT_EQ(image->Tahe(3, 25), 1);
+    EXPECT_EQ(Rows(*image), (Rows2D{{10, 20, 85}, {64, 109, 153}, {191, 213, 255}}));
+}
+
+TEST(TaheTest, UniformImageDependsOnThreshold)
+{
+    struct Case { int level; int threshold; int expected; };
+    for (const Case c : {Case{37, 10, 255}, Case{11, 10, 255}, Case{10, 10, 10}, Case{5, 10, 5}, Case{0, 0, 0}, Case{1, 0, 255}}) {
+        auto image = MakeUniform(6, 9, static_cast<std::uint8_t>(c.level));
+        ASSERT_EQ(image->Tahe(3, c.threshold), 1);
+        EXPECT_EQ(Pixels(*image), std::vector<std::uint8_t>(54, static_cast<std::uint8_t>(c.expected)))
+            << "level " << c.level << " threshold " << c.threshold;
+    }
+}
+
+TEST(TaheTest, Threshold255LeavesEveryPixel)
+{
+    auto image = MakeRandom(13, 11, 7);
+    const auto before = Pixels(*image);
+    ASSERT_EQ(image->Tahe(5, 255), 1);
+    EXPECT_EQ(Pixels(*image), before);
+}
+
+TEST(TaheTest, OnlyTheLowEightBitsOfTheThresholdCount)
+{
+    auto a = MakeRandom(17, 12, 8);
+    auto b = MakeRandom(17, 12, 8);
+    ASSERT_EQ(a->Tahe(5, 266), 1);
+    ASSERT_EQ(b->Tahe(5, 10), 1);
+    EXPECT_EQ(Pixels(*a), Pixels(*b));
+    // -246 is 10 in its low byte as well.
+    auto c = MakeRandom(17, 12, 8);
+    ASSERT_EQ(c->Tahe(5, -246), 1);
+    EXPECT_EQ(Pixels(*c), Pixels(*b));
+}
+
+TEST(AheTest, WindowCoveringTheWholeImage)
+{
+    // One interior pixel, every other pixel a border pixel with a cut window.
+    for (auto [width, height] : {std::pair{5, 5}, std::pair{7, 7}}) {
+        auto image = MakeRandom(width, height, 99);
+        const auto input = Pixels(*image);
+        ASSERT_EQ(image->Ahe(width), 1);
+        EXPECT_EQ(Pixels(*image), local_reference::Ahe(input, width, height, width));
+        auto t = MakeRandom(width, height, 99);
+        ASSERT_EQ(t->Tahe(width, 60), 1);
+        EXPECT_EQ(Pixels(*t), local_reference::Tahe(input, width, height, width, 60));
+    }
+}
+
+TEST(AheTest, RejectsInadequateWindows)
+{
+    struct Case { int width; int height; int window; };
+    const Case cases[] = {{9, 7, 1}, {9, 7, 2}, {9, 7, 4}, {9, 7, 0}, {9, 7, -3}, {9, 7, 6}, {9, 7, 9},
+                          {7, 9, 9}, {9, 7, 11}, {5, 5, 7}, {9, 7, INT_MIN}, {9, 7, INT_MAX}};
+    for (const Case& c : cases) {
+        for (int op = 0; op < 2; ++op) {
+            auto image = MakeRandom(c.width, c.height, 3);
+            const auto before = Pixels(*image);
+            CMessageCapture messages;
+            const int result = op == 0 ? image->Ahe(c.window) : image->Tahe(c.window, 10);
+            EXPECT_EQ(result, 0) << c.width << "x" << c.height << " window " << c.window;
+            EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Size of window is not adequate"});
+            EXPECT_EQ(Pixels(*image), before);
+        }
+    }
+}
+
+TEST(AheTest, ImageWithoutPixelsFailsSilently)
+{
+    CDibImage empty;
+    CMessageCapture messages;
+    EXPECT_EQ(empty.Ahe(3), 0);
+    EXPECT_EQ(empty.Tahe(3, 10), 0);
+    EXPECT_EQ(empty.Ahe(2), 0);  // the missing buffer is found before the window
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST(AheTest, MatchesPlainCountingOnRandomImages)
+{
+    std::mt19937 rng(2024);
+    int compared = 0;
+    for (int height = 1; height <= 40; height += 3) {
+        for (int width = 1; width <= 40; width += (width < 8 ? 1 : 5)) {
+            const int limit = std::min(width, height);
+            if (limit < 3)
+                continue;
+            const unsigned seed = rng();
+            auto source = (seed & 1) ? MakeRandom(width, height, seed) : testing_support::MakePhotoLike(width, height, seed);
+            const auto input = Pixels(*source);
+            const int largest = limit % 2 ? limit : limit - 1;
+            for (int n : {3, 5, largest, 3 + 2 * static_cast<int>(rng() % ((largest - 1) / 2))}) {
+                if (n > largest)
+                    continue;
+                auto a = MakeImage(Rows(*source));
+                ASSERT_EQ(a->Ahe(n), 1);
+                ASSERT_EQ(Pixels(*a), local_reference::Ahe(input, width, height, n))
+                    << "AHE " << width << "x" << height << " window " << n << ": "
+                    << FirstDifference(local_reference::Ahe(input, width, height, n), Pixels(*a), width);
+                const int threshold = static_cast<int>(rng() % 300);
+                auto t = MakeImage(Rows(*source));
+                ASSERT_EQ(t->Tahe(n, threshold), 1);
+                ASSERT_EQ(Pixels(*t), local_reference::Tahe(input, width, height, n, threshold))
+                    << "TAHE " << width << "x" << height << " window " << n << " threshold " << threshold << ": "
+                    << FirstDifference(local_reference::Tahe(input, width, height, n, threshold), Pixels(*t), width);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 100);
+}
+
+TEST(AheTest, SameOutputForAnyThreadCount)
+{
+    ThreadCountGuard guard;
+    auto source = testing_support::MakePhotoLike(61, 97, 5);
+    for (int n : {3, 9, 31, 61}) {
+        std::vector<std::vector<std::uint8_t>> ahe, tahe;
+        for (int threads : {1, 2, 7}) {
+            SetWorkerThreadCount(threads);
+            auto a = MakeImage(Rows(*source));
+            ASSERT_EQ(a->Ahe(n), 1);
+            ahe.push_back(Pixels(*a));
+            auto t = MakeImage(Rows(*source));
+            ASSERT_EQ(t->Tahe(n, 90), 1);
+            tahe.push_back(Pixels(*t));
+        }
+        const auto input = Pixels(*source);
+        EXPECT_EQ(ahe[0], local_reference::Ahe(input, 61, 97, n)) << "window " << n;
+        EXPECT_EQ(tahe[0], local_reference::Tahe(input, 61, 97, n, 90)) << "window " << n;
+        for (std::size_t i = 1; i < ahe.size(); ++i) {
+            EXPECT_EQ(ahe[i], ahe[0]) << "window " << n;
+            EXPECT_EQ(tahe[i], tahe[0]) << "window " << n;
+        }
+    }
+}
+
+}  // namespace
