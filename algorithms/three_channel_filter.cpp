@@ -21,11 +21,12 @@
 #include <algorithm>
 #include <array>
 
+#include "algorithms/three_channel_stretch.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
 #include "core/parallel.h"
 
-namespace {
+namespace tcf_detail {
 
 void BuildStretchTable(int lo, int hi, int mn, int mx, int blow, int bhi, std::array<float, 256>& T)
 {
@@ -57,7 +58,7 @@ void SmoothTableInPlace(std::array<float, 256>& T)
     }
 }
 
-}  // namespace
+}  // namespace tcf_detail
 
 int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, std::uint8_t BLOW, std::uint8_t BHI)
 {
@@ -100,8 +101,8 @@ int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, st
     }
 
     std::array<float, 256> T{};
-    BuildStretchTable(lo, hi, mn, mx, BLOW, BHI, T);
-    SmoothTableInPlace(T);
+    tcf_detail::BuildStretchTable(lo, hi, mn, mx, BLOW, BHI, T);
+    tcf_detail::SmoothTableInPlace(T);
     std::array<std::uint8_t, 256> table{};
     for (int g = 0; g < 256; ++g)
         table[g] = ClampToByte(T[g]);

@@ -1,5 +1,6 @@
 #include "tests/support/test_images.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "core/dib_image.h"
+#include "core/messages.h"
+#include "document/commands/command_table.h"
+#include "tests/support/test_images.h"
+
+using namespace testing_support;
+
+TEST(UnsharpMask, ArithmeticOfTheUnsharpStep)
+{
+    // A 2 x 2 mask on a 2 x 2 image gives every pixel the mean of all four.
+    // Mean 80: 100 -> 120, 60 -> 40.
+    auto a = MakeImage({{100, 60}, {100, 60}});
+    ASSERT_EQ(a->UnsharpMask(2, 2.0f), 1);
+    EXPECT_EQ(Rows(*a)[0], (std::vector<int>{120, 40}));
+    // Mean 60: 200 -> 340 clamps to 255; 0 -> -60 clamps to 0.
+    auto b = MakeImage({{200, 0}, {40, 0}});
+    ASSERT_EQ(b->UnsharpMask(2, 2.0f), 1);
+    EXPECT_EQ(Rows(*b)[0], (std::vector<int>{255, 0}));
+    // Gain 1.5: level 101 with mean 100 gives 101.5, rounded up to 102.
+    auto c = MakeImage({{101, 99}, {101, 99}});
+    ASSERT_EQ(c->UnsharpMask(2, 1.5f), 1);
+    // 99 gives 98.5, which also rounds up.
+    EXPECT_EQ(Rows(*c)[0], (std::vector<int>{102, 99}));
+}
+
+TEST(UnsharpMask, GainOneAndUniformImagesAreUnchanged)
+{
+    auto random = MakeRandom(23, 19, 1);
+    const auto before = Pixels(*random);
+    ASSERT_EQ(random->UnsharpMask(7, 1.0f), 1);
+    EXPECT_EQ(Pixels(*random), before);
+    auto uniform = MakeUniform(12, 12, 77);
+    ASSERT_EQ(uniform->UnsharpMask(5, 3.0f), 1);
+    EXPECT_EQ(Pixels(*uniform), std::vector<std::uint8_t>(144, 77));
+}
+
+TEST(UnsharpMask, GainZeroGivesTheMeanAndMaskZeroScalesByGain)
+{
+    auto image = MakeRandom(21, 17, 2);
+    const auto mean = image->BoxFilter(5);
+    ASSERT_EQ(image->UnsharpMask(5, 0.0f), 1);
+    EXPECT_EQ(Pixels(*image), std::vector<std::uint8_t>(mean.get(), mean.get() + 21 * 17));
+
+    auto scaled = MakeImage({{10, 100, 200}});
+    ASSERT_EQ(scaled->UnsharpMask(0, 1.5f), 1);
+    EXPECT_EQ(Rows(*scaled)[0], (std::vector<int>{15, 150, 255}));
+}
+
+TEST(UnsharpMask, RefusesMasksThatDoNotFit)
+{
+    for (auto [w, h, n] : {std::tuple{10, 20, 11}, std::tuple{20, 10, 11}, std::tuple{10, 10, -1}, std::tuple{10, 10, -7}}) {
+        auto image = MakeRandom(w, h, 3);
+        const auto before = Pixels(*image);
+        CMessageCapture capture;
+        EXPECT_EQ(image->UnsharpMask(n, 2.0f), 0);
+        EXPECT_EQ(capture.Messages(), std::vector<std::string>{"Size of mask is not adequate"});
+        EXPECT_EQ(Pixels(*image), before);
+    }
+    auto exact = MakeRandom(10, 10, 4);
+    CMessageCapture capture;
+    EXPECT_EQ(exact->UnsharpMask(10, 2.0f), 1);
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(Lowpass, GivesTheBoxPlaneAndRefusesBadMasks)
+{
+    auto image = MakeRandom(31, 27, 5);
+    const auto plane = image->BoxFilter(25);
+    ASSERT_EQ(LowpassFilter(*image, 25), 1);
+    EXPECT_EQ(Pixels(*image), std::vector<std::uint8_t>(plane.get(), plane.get() + 31 * 27));
+
+    auto zero = MakeRandom(8, 8, 6);
+    ASSERT_EQ(LowpassFilter(*zero, 0), 1);
+    EXPECT_EQ(Pixels(*zero), std::vector<std::uint8_t>(64, 0));
+
+    for (int n : {9, -1}) {
+        auto small = MakeRandom(8, 8, 7);
+        const auto before = Pixels(*small);
+        CMessageCapture capture;
+        EXPECT_EQ(LowpassFilter(*small, n), 0);
+        EXPECT_EQ(capture.Messages(), std::vector<std::string>{"Size of mask is not adequate"});
+        EXPECT_EQ(Pixels(*small), before);
+    }
+}

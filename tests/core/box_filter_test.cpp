@@ -1,0 +1,103 @@
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "core/dib_image.h"
+#include "tests/support/test_images.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The two rules written out directly: central pixels average the n x n mask
+// (stopping at the image edge for even n) and round half up through float;
+// band pixels average the clipped mask and truncate.
+std::vector<std::uint8_t> ReferenceBox(const CDibImage& image, int n)
+{
+    const int W = image.m_nWidth, H = image.m_nHeight;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(W) * H, 0);
+    if (n <= 0)
+        return out;
+    const int h = (n - 1) / 2;
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const bool central = y >= h && y < H - h && x >= h && x < W - h;
+            long long total = 0;
+            if (central) {
+                const int top = std::min(y - h, H - n);
+                const int left = std::min(x - h, W - n);
+                for (int r = top; r < top + n; ++r)
+                    for (int c = left; c < left + n; ++c)
+                        total += image.GetPixel(c, r);
+                const double N = static_cast<float>(static_cast<double>(n) * n);
+                out[static_cast<std::size_t>(y) * W + x] = ClampToByte(static_cast<float>(total / N));
+            } else {
+                long long count = 0;
+                for (int r = std::max(0, y - h); r <= std::min(H - 1, y + h); ++r)
+                    for (int c = std::max(0, x - h); c <= std::min(W - 1, x + h); ++c) {
+                        total += image.GetPixel(c, r);
+                        ++count;
+                    }
+                out[static_cast<std::size_t>(y) * W + x] = static_cast<std::uint8_t>(total / count);
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> Plane(const CDibImage& image, int n)
+{
+    const auto plane = image.BoxFilter(n);
+    return std::vector<std::uint8_t>(plane.get(), plane.get() + image.PixelCount());
+}
+
+}  // namespace
+
+TEST(BoxFilter, CentreAndBorderOfASinglePeak)
+{
+    auto image = MakeImage({{0, 0, 0}, {0, 255, 0}, {0, 0, 0}});
+    EXPECT_EQ(Plane(*image, 3), (std::vector<std::uint8_t>{63, 42, 63, 42, 28, 42, 63, 42, 63}));
+}
+
+TEST(BoxFilter, HalfRoundsUpInsideAndDownInTheBand)
+{
+    // A 2 x 2 mask averaging {100, 101, 100, 101} gives 100.5: 101 in the central
+    // region, 100 in the band, where the same clipped window truncates.
+    auto image = MakeImage({{100, 101}, {100, 101}});
+    const auto plane = Plane(*image, 2);
+    EXPECT_EQ(plane[0], 101);  // central (n = 2 has h = 0: every pixel is central)
+    auto wide = MakeImage({{100, 101, 100, 101}, {101, 100, 101, 100}, {100, 101, 100, 101}, {101, 100, 101, 100}});
+    // n = 4: h = 1; corner (0,0) is in the band with the clipped 3 x 3 mask -> {100,101,101,100} = 100.5 -> 100.
+    EXPECT_EQ(Plane(*wide, 4)[0], 100);
+}
+
+TEST(BoxFilter, SpecialSizes)
+{
+    auto image = MakeRandom(13, 9, 1);
+    EXPECT_EQ(Plane(*image, 1), Pixels(*image));
+    EXPECT_EQ(Plane(*image, 0), std::vector<std::uint8_t>(13 * 9, 0));
+    EXPECT_EQ(Plane(*image, -3), std::vector<std::uint8_t>(13 * 9, 0));
+    auto uniform = MakeUniform(11, 8, 93);
+    EXPECT_EQ(Plane(*uniform, 3), std::vector<std::uint8_t>(88, 93));
+    EXPECT_EQ(Plane(*uniform, 8), std::vector<std::uint8_t>(88, 93));
+}
+
+TEST(BoxFilter, MatchesDirectSumsOnRandomImages)
+{
+    std::mt19937 rng(42);
+    for (int trial = 0; trial < 60; ++trial) {
+        const int W = 1 + static_cast<int>(rng() % 30);
+        const int H = 1 + static_cast<int>(rng() % 30);
+        auto image = trial % 3 == 0 ? MakePhotoLike(W, H, trial) : MakeRandom(W, H, trial);
+        for (int n = 0; n <= std::min(W, H); ++n)
+            ASSERT_EQ(Plane(*image, n), ReferenceBox(*image, n)) << W << "x" << H << " n=" << n;
+    }
+}
+
+TEST(BoxFilter, OversizedMaskStaysInsideTheImage)
+{
+    // Callers refuse these sizes; the filter must still read nothing outside.
+    auto image = MakeRandom(5, 9, 2);
+    const auto plane = Plane(*image, 7);
+    EXPECT_EQ(plane.size(), 45u);
+}
