@@ -1,12 +1,17 @@
 // lumivex-cli: the processing commands of the workbench, headless, for batches.
 //
 //   lumivex-cli COMMAND [OPTIONS] INPUT OUTPUT.bmp [--report json]
+//   lumivex-cli COMMAND [OPTIONS] --output-dir DIR INPUT... [--report json]
 //
+// With an output folder every input gives DIR/TITLE.bmp, a line per file, and
+// a failure of one file does not stop the others; the exit code is then the
+// highest of the files' codes.
 // Every command reads its options with the dialogs' field rules and range
 // checks, runs through the same pipeline as the desktop program and writes an
 // 8-bit gray BMP. Exit codes: 0 written; 1 the operation refused its
 // parameters (its message on stderr, nothing written); 2 usage error, bad
 // option value, or input that cannot be read; 3 the output could not be written.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -33,15 +38,18 @@ void PrintUsage(std::FILE* out)
 {
     std::fprintf(out,
                  "Usage: %s COMMAND [OPTIONS] INPUT OUTPUT.bmp [--report json]\n"
+                 "       %s COMMAND [OPTIONS] -O DIR INPUT... [--report json]\n"
                  "\n"
                  "Reads a BMP or JPEG file, converts it to 8-bit gray, applies COMMAND and writes\n"
                  "the result as an 8-bit gray BMP. Prints TITLE<TAB>Time (s):S.MMM, or with\n"
                  "--report json one JSON object with title, seconds, width and height.\n"
+                 "With -O DIR (--output-dir DIR) each input is written to DIR/TITLE.bmp, one line\n"
+                 "per file, and a file that fails does not stop the others.\n"
                  "Options take --name VALUE or --name=VALUE.\n"
                  "\n"
-                 "Commands:\n"
-                 "  gray                 the gray image itself\n",
-                 std::string(kProgram).c_str());
+                 "Commands and their options, with defaults:\n"
+                 "  gray                   the gray image itself\n",
+                 std::string(kProgram).c_str(), std::string(kProgram).c_str());
     for (const CommandSpec& command : Commands()) {
         std::string line("  ");
         line += command.cliName;
@@ -59,17 +67,19 @@ void PrintUsage(std::FILE* out)
         }
         if (command.cliName == "jgace")
             line += " --screen-width-mm 508 --screen-width-px 1920";
-        std::fprintf(out, "%-22s %s\n", line.c_str(), std::string(command.prompt).c_str());
+        std::fprintf(out, "%-24s %s\n", line.c_str(), std::string(command.prompt).c_str());
     }
     std::fprintf(out,
                  "\n"
                  "General options:\n"
-                 "  --report json        print a JSON object instead of the line\n"
-                 "  --threads N          worker threads (default: LUMIVEX_THREADS or all cores)\n"
-                 "  --help               this text\n"
+                 "  -O, --output-dir DIR   write each result to DIR/TITLE.bmp (several inputs)\n"
+                 "  --report json          print a JSON object instead of the line\n"
+                 "  --threads N            worker threads (default: LUMIVEX_THREADS or all cores)\n"
+                 "  --help                 this text\n"
                  "\n"
                  "Exit codes: 0 written; 1 the operation refused its parameters; 2 usage error,\n"
-                 "bad option value or unreadable input; 3 the output could not be written.\n");
+                 "bad option value or unreadable input; 3 the output could not be written.\n"
+                 "With several inputs the highest code of any file.\n");
 }
 
 int UsageError(const std::string& message)
@@ -115,6 +125,7 @@ struct Options {
     std::string command;
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::optional<std::string>>> named;  // name, value
+    std::optional<std::string> outputDir;
     bool json = false;
     bool help = false;
     std::optional<int> threads;
@@ -130,6 +141,12 @@ std::optional<std::string> ParseArguments(int argc, char** argv, const CommandSp
             for (++i; i < argc; ++i)
                 options.positional.push_back(argv[i]);
             break;
+        }
+        if (arg == "-O") {
+            if (i + 1 >= argc)
+                return std::string("Option -O needs a folder.");
+            options.outputDir = argv[++i];
+            continue;
         }
         if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
             options.positional.push_back(arg);
@@ -156,6 +173,8 @@ std::optional<std::string> ParseArguments(int argc, char** argv, const CommandSp
             if (*value != "json")
                 return "Unknown report format '" + *value + "' (only json is known).";
             options.json = true;
+        } else if (name == "output-dir") {
+            options.outputDir = *value;
         } else if (name == "threads") {
             const auto threads = ParseIntField(*value);
             if (!threads || *threads < 1)
@@ -166,6 +185,114 @@ std::optional<std::string> ParseArguments(int argc, char** argv, const CommandSp
         }
     }
     return std::nullopt;
+}
+
+
+void PrintResult(const std::string& title, std::int64_t ticks, const CDibImage& image, bool json, const std::string* input,
+                 const std::string* output)
+{
+    if (json) {
+        std::string extra;
+        if (input)
+            extra += ", \"input\": " + JsonString(*input);
+        if (output)
+            extra += ", \"output\": " + JsonString(*output);
+        std::printf("{\"title\": %s, \"seconds\": %.6f, \"width\": %d, \"height\": %d%s}\n", JsonString(title).c_str(),
+                    static_cast<double>(ticks / 10) / 1e6, image.m_nWidth, image.m_nHeight, extra.c_str());
+    } else {
+        std::printf("%s\tTime (s):%s\n", title.c_str(), FormatElapsedTime(ticks).c_str());
+    }
+    std::fflush(stdout);
+}
+
+// Reads input, runs the command (or none for gray) and writes the result to
+// output. In a batch the input and output are named in the report.
+int ProcessFile(const CommandSpec* command, const ParamValues& values, const std::string& input, const std::string& output,
+                bool json, bool batch)
+{
+    CDibImage source;
+    if (!source.LoadFromFile(input)) {
+        ShowMessage("Image load error!");
+        return kUsage;
+    }
+    if (!source.ConvertToGray()) {
+        ShowMessage("Conversion to gray scale failed!");
+        return kUsage;
+    }
+
+    const std::string sourceTitle = FileTitle(input);
+    std::string title = sourceTitle;
+    std::int64_t ticks = 0;
+    const CDibImage* result = &source;
+    std::optional<CommandResult> processed;
+    if (command) {
+        processed = RunCommand(*command, source, sourceTitle, values);
+        if (!processed)
+            return kRefused;
+        title = processed->title;
+        ticks = processed->elapsedTicks;
+        result = processed->image.get();
+    }
+
+    if (!result->SaveAsBmp(output))
+        return kWriteFailed;
+    PrintResult(title, ticks, *result, json, batch ? &input : nullptr, batch ? &output : nullptr);
+    return kWritten;
+}
+
+// The title a file will get, known before it is processed: the output name in a batch.
+std::string PlannedTitle(const CommandSpec* command, const ParamValues& values, const std::string& input)
+{
+    return FileTitle(input) + (command ? command->suffix(values) : std::string());
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error);
+}
+
+int ProcessBatch(const CommandSpec* command, const ParamValues& values, const Options& options)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = *options.outputDir;
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (!fs::is_directory(dir, error)) {
+        std::fprintf(stderr, "Cannot create the output folder %s.\n", dir.string().c_str());
+        return kWriteFailed;
+    }
+
+    // Messages name the file they are about, so a long batch stays readable.
+    std::string current;
+    SetMessageHandler([&current](const std::string& text) { std::fprintf(stderr, "%s: %s\n", current.c_str(), text.c_str()); });
+
+    std::vector<std::string> used;
+    int worst = kWritten;
+    for (const std::string& input : options.positional) {
+        current = input;
+        // Two inputs with the same title would overwrite each other's result:
+        // later ones get " (2)", " (3)", ... instead.
+        const std::string title = PlannedTitle(command, values, input);
+        std::string name = title + ".bmp";
+        for (int n = 2; std::find(used.begin(), used.end(), name) != used.end(); ++n)
+            name = title + " (" + std::to_string(n) + ").bmp";
+        used.push_back(name);
+        const fs::path output = dir / name;
+
+        // Never write a result over one of the batch's own inputs.
+        const bool clobbers = std::any_of(options.positional.begin(), options.positional.end(),
+                                          [&](const std::string& other) { return SameFile(output, other); });
+        int code;
+        if (clobbers) {
+            ShowMessage("The result " + output.string() + " would replace an input file; it was not written.");
+            code = kWriteFailed;
+        } else {
+            code = ProcessFile(command, values, input, output.string(), options.json, true);
+        }
+        worst = std::max(worst, code);
+    }
+    return worst;
 }
 
 }  // namespace
@@ -193,8 +320,10 @@ int main(int argc, char** argv)
         PrintUsage(stdout);
         return kWritten;
     }
-    if (options.positional.size() != 2)
+    if (!options.outputDir && options.positional.size() != 2)
         return UsageError("Expected INPUT and OUTPUT.bmp.");
+    if (options.outputDir && options.positional.empty())
+        return UsageError("Expected at least one INPUT.");
 
     ParamValues values = command ? command->Defaults() : ParamValues{};
     ScreenMetrics screen = CurrentScreenMetrics();
@@ -225,41 +354,7 @@ int main(int argc, char** argv)
         SetWorkerThreadCount(*options.threads);
     SetScreenMetrics(screen);
 
-    const std::string& input = options.positional[0];
-    const std::string& output = options.positional[1];
-
-    CDibImage source;
-    if (!source.LoadFromFile(input)) {
-        std::fprintf(stderr, "Image load error!\n");
-        return kUsage;
-    }
-    if (!source.ConvertToGray()) {
-        std::fprintf(stderr, "Conversion to gray scale failed!\n");
-        return kUsage;
-    }
-
-    const std::string sourceTitle = FileTitle(input);
-    std::string title = sourceTitle;
-    std::int64_t ticks = 0;
-    const CDibImage* result = &source;
-    std::optional<CommandResult> processed;
-    if (command) {
-        processed = RunCommand(*command, source, sourceTitle, values);
-        if (!processed)
-            return kRefused;
-        title = processed->title;
-        ticks = processed->elapsedTicks;
-        result = processed->image.get();
-    }
-
-    if (!result->SaveAsBmp(output))
-        return kWriteFailed;
-
-    if (options.json) {
-        std::printf("{\"title\": %s, \"seconds\": %.6f, \"width\": %d, \"height\": %d}\n", JsonString(title).c_str(),
-                    static_cast<double>(ticks / 10) / 1e6, result->m_nWidth, result->m_nHeight);
-    } else {
-        std::printf("%s\tTime (s):%s\n", title.c_str(), FormatElapsedTime(ticks).c_str());
-    }
-    return kWritten;
+    if (!options.outputDir)
+        return ProcessFile(command, values, options.positional[0], options.positional[1], options.json, false);
+    return ProcessBatch(command, values, options);
 }

@@ -1,6 +1,7 @@
 // lumivex-cli driven as a user drives it: the real executable, real files.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -173,4 +174,43 @@ TEST_F(Cli, HelpListsEveryCommand)
     for (const char* name : {"gray", "stretch", "gamma", "ghe", "tghe", "ahe", "tahe", "clhe", "unsharp", "lowpass", "tcf",
                              "jgace", "gray-tghe", "tcf-tghe", "gray-or-tcf-tghe", "--screen-width-mm"})
         EXPECT_NE(run.out.find(name), std::string::npos) << name;
+}
+
+TEST_F(Cli, BatchWritesEachResultUnderItsTitleAndGoesOnAfterFailures)
+{
+    const std::string second = Out("second.bmp");
+    ASSERT_TRUE(MakePhotoLike(30, 30, 9)->SaveAsBmp(second));
+    const std::string broken = Out("broken.jpg");
+    std::ofstream(broken) << "no picture here";
+    const std::string folder = Out("results");
+
+    const CliRun run = Exec({"stretch", "-O", folder, input, broken, second});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_TRUE(fs::exists(fs::path(folder) / "a.b - Stretch(10%).bmp"));
+    EXPECT_TRUE(fs::exists(fs::path(folder) / "second - Stretch(10%).bmp"));
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+    EXPECT_NE(run.err.find(broken + ": Image load error!"), std::string::npos) << run.err;
+
+    const CliRun json = Exec({"ghe", "--output-dir=" + folder, "--report", "json", input, second});
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_NE(json.out.find("\"output\": \"" + folder + "/a.b - GHE.bmp\""), std::string::npos) << json.out;
+}
+
+TEST_F(Cli, BatchNeverOverwritesItsInputsOrItsOwnResults)
+{
+    // gray into the input's own folder: the title of a.b.bmp is a.b, so its
+    // result a.b.bmp would be the input itself.
+    const auto before = ReadFileBytes(input);
+    const CliRun run = Exec({"gray", "-O", dir, input});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(ReadFileBytes(input), before);
+
+    // Two inputs with the same title keep both results.
+    fs::create_directories(Out("other"));
+    const std::string twin = Out("other/a.b.bmp");
+    ASSERT_TRUE(MakeUniform(26, 26, 9)->SaveAsBmp(twin));
+    const CliRun both = Exec({"ghe", "-O", Out("twins"), input, twin});
+    ASSERT_EQ(both.code, 0) << both.err;
+    EXPECT_TRUE(fs::exists(Out("twins/a.b - GHE.bmp")));
+    EXPECT_TRUE(fs::exists(Out("twins/a.b - GHE (2).bmp")));
 }
