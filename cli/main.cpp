@@ -48,26 +48,28 @@ void PrintUsage(std::FILE* out)
                  "Options take --name VALUE or --name=VALUE.\n"
                  "\n"
                  "Commands and their options, with defaults:\n"
-                 "  gray                   the gray image itself\n",
+                 "  gray\n                      the gray image itself\n",
                  std::string(kProgram).c_str(), std::string(kProgram).c_str());
     for (const CommandSpec& command : Commands()) {
         std::string line("  ");
         line += command.cliName;
+        if (!command.params.empty())
+            line.resize(std::max<std::size_t>(line.size(), 20), ' ');
         for (const ParamSpec& param : command.params) {
             line += " --" + std::string(param.cliName);
             if (param.type != ParamType::Bool)
                 line += " " + FormatParamValue(param.defaultValue);
             if (param.minimum && param.maximum)
-                line += " [" + FormatParamValue(param.type == ParamType::Float ? ParamValue(static_cast<float>(*param.minimum))
+                line += " (" + FormatParamValue(param.type == ParamType::Float ? ParamValue(static_cast<float>(*param.minimum))
                                                                                : ParamValue(static_cast<int>(*param.minimum))) +
                         ".." +
                         FormatParamValue(param.type == ParamType::Float ? ParamValue(static_cast<float>(*param.maximum))
                                                                         : ParamValue(static_cast<int>(*param.maximum))) +
-                        "]";
+                        ")";
         }
         if (command.cliName == "jgace")
             line += " --screen-width-mm 508 --screen-width-px 1920";
-        std::fprintf(out, "%-24s %s\n", line.c_str(), std::string(command.prompt).c_str());
+        std::fprintf(out, "%s\n%22s%s\n", line.c_str(), "", std::string(command.prompt).c_str());
     }
     std::fprintf(out,
                  "\n"
