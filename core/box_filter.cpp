@@ -29,13 +29,17 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/parallel.h"
 
 namespace {
 
-// Column sums of rows [first, last] (inclusive, already clipped) into colSum.
-void SumRows(const std::uint8_t* pixels, int width, int first, int last, std::vector<std::int64_t>& colSum)
+// Column sums fit 32 bits: at most 255 x the image height, and images are far
+// below 16 million rows.
+using ColumnSums = std::vector<std::uint32_t>;
+
+void SumRows(const std::uint8_t* pixels, int width, int first, int last, ColumnSums& colSum)
 {
-    std::fill(colSum.begin(), colSum.end(), 0);
+    std::fill(colSum.begin(), colSum.end(), 0u);
     for (int r = first; r <= last; ++r) {
         const std::uint8_t* row = pixels + static_cast<std::size_t>(r) * width;
         for (int j = 0; j < width; ++j)
@@ -43,28 +47,34 @@ void SumRows(const std::uint8_t* pixels, int width, int first, int last, std::ve
     }
 }
 
-void AddRow(const std::uint8_t* pixels, int width, int r, int sign, std::vector<std::int64_t>& colSum)
+// colSum += row `enter` - row `leave` (either may be -1 for none).
+void MoveRows(const std::uint8_t* pixels, int width, int enter, int leave, ColumnSums& colSum)
 {
-    const std::uint8_t* row = pixels + static_cast<std::size_t>(r) * width;
-    if (sign > 0) {
+    if (enter >= 0 && leave >= 0) {
+        const std::uint8_t* in = pixels + static_cast<std::size_t>(enter) * width;
+        const std::uint8_t* out = pixels + static_cast<std::size_t>(leave) * width;
         for (int j = 0; j < width; ++j)
-            colSum[j] += row[j];
-    } else {
+            colSum[j] += static_cast<std::uint32_t>(in[j]) - out[j];
+    } else if (enter >= 0) {
+        const std::uint8_t* in = pixels + static_cast<std::size_t>(enter) * width;
         for (int j = 0; j < width; ++j)
-            colSum[j] -= row[j];
+            colSum[j] += in[j];
+    } else if (leave >= 0) {
+        const std::uint8_t* out = pixels + static_cast<std::size_t>(leave) * width;
+        for (int j = 0; j < width; ++j)
+            colSum[j] -= out[j];
     }
 }
 
 // Band rule for the columns [x0, x1) of one row: the mean of the clipped mask,
 // rounded down. colSum holds the clipped rows of this row's mask; rowCount is their number.
-void BandRow(const std::vector<std::int64_t>& colSum, int width, int h, int rowCount, int x0, int x1, std::uint8_t* out)
+void BandRow(const ColumnSums& colSum, int width, int h, int rowCount, int x0, int x1, std::uint8_t* out)
 {
     if (x0 >= x1)
         return;
-    // Window sum for x0, then slide.
     int lo = std::max(0, x0 - h);
     int hi = std::min(width - 1, x0 + h);
-    std::int64_t total = 0;
+    std::uint64_t total = 0;
     for (int j = lo; j <= hi; ++j)
         total += colSum[j];
     for (int x = x0; x < x1; ++x) {
@@ -74,10 +84,33 @@ void BandRow(const std::vector<std::int64_t>& colSum, int width, int h, int rowC
             total += colSum[++hi];
         while (lo < newLo)
             total -= colSum[lo++];
-        const std::int64_t count = static_cast<std::int64_t>(hi - lo + 1) * rowCount;
+        const std::uint64_t count = static_cast<std::uint64_t>(hi - lo + 1) * rowCount;
         out[x] = static_cast<std::uint8_t>(total / count);
     }
 }
+
+// The central quotient ClampToByte(float(S / float(N))) for every possible mask
+// sum, when the table is small next to the work it saves.
+class CentralQuotient {
+public:
+    CentralQuotient(int n, std::size_t centralPixels)
+        : m_N(static_cast<double>(static_cast<float>(static_cast<double>(n) * n)))
+    {
+        const std::uint64_t sums = 255ull * n * n + 1;
+        if (sums <= (1u << 22) && sums <= centralPixels) {
+            m_table.resize(sums);
+            for (std::uint64_t S = 0; S < sums; ++S)
+                m_table[S] = Compute(S);
+        }
+    }
+    std::uint8_t operator()(std::uint64_t S) const { return m_table.empty() ? Compute(S) : m_table[S]; }
+
+private:
+    std::uint8_t Compute(std::uint64_t S) const { return ClampToByte(static_cast<float>(static_cast<double>(S) / m_N)); }
+
+    double m_N;
+    std::vector<std::uint8_t> m_table;
+};
 
 }  // namespace
 
@@ -93,62 +126,74 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
     const std::uint8_t* P = m_pBits.get();
     const int h = (n - 1) / 2;
     const bool centralDefined = n <= W && n <= H;
-    const double N = static_cast<double>(static_cast<float>(static_cast<double>(n) * n));
+    const bool oddMask = n % 2 == 1;
+    const CentralQuotient quotient(n, centralDefined ? static_cast<std::size_t>(W - 2 * h) * (H - 2 * h) : 0);
 
-    // Band mask rows of row y: [max(0, y - h), min(H - 1, y + h)], kept incrementally.
-    std::vector<std::int64_t> bandSum(W);
-    int bandFirst = 0;
-    int bandLast = std::min(H - 1, h);
-    SumRows(P, W, bandFirst, bandLast, bandSum);
+    // Each band of rows keeps its own column sums, so the bands are independent
+    // and the result does not depend on how the rows are split.
+    ParallelForBands(H, std::max(64, 2 * n), [&](int yBegin, int yEnd) {
+        // Band mask rows of row y: [max(0, y - h), min(H - 1, y + h)].
+        ColumnSums bandSum(W);
+        int bandFirst = std::max(0, yBegin - h);
+        int bandLast = std::min(H - 1, yBegin + h);
+        SumRows(P, W, bandFirst, bandLast, bandSum);
 
-    // Central mask rows [top, top + n), moving with the rows while the mask fits.
-    std::vector<std::int64_t> centralSum;
-    int top = 0;
-    if (centralDefined) {
-        centralSum.resize(W);
-        SumRows(P, W, 0, n - 1, centralSum);
-    }
-
-    for (int y = 0; y < H; ++y) {
-        // Advance the band rows to [y - h, y + h] clipped.
-        const int wantFirst = std::max(0, y - h);
-        const int wantLast = std::min(H - 1, y + h);
-        while (bandLast < wantLast)
-            AddRow(P, W, ++bandLast, +1, bandSum);
-        while (bandFirst < wantFirst)
-            AddRow(P, W, bandFirst++, -1, bandSum);
-        const int bandRows = bandLast - bandFirst + 1;
-
-        std::uint8_t* out = plane.get() + static_cast<std::size_t>(y) * W;
-        const bool centralRow = centralDefined && y >= h && y < H - h;
-        if (!centralRow) {
-            BandRow(bandSum, W, h, bandRows, 0, W, out);
-            continue;
+        // Central mask rows [top, top + n): top follows y - h but never lets the
+        // mask pass the last row. For odd n they are exactly the band rows.
+        ColumnSums centralSum;
+        int top = 0;
+        if (centralDefined && !oddMask) {
+            centralSum.resize(W);
+            top = std::clamp(yBegin - h, 0, H - n);
+            SumRows(P, W, top, top + n - 1, centralSum);
         }
 
-        // Central row: the mask rows are [top, top + n); top follows y - h but
-        // never lets the mask pass the last row.
-        const int wantTop = std::min(y - h, H - n);
-        while (top < wantTop) {
-            AddRow(P, W, top + n, +1, centralSum);
-            AddRow(P, W, top, -1, centralSum);
-            ++top;
-        }
-
-        BandRow(bandSum, W, h, bandRows, 0, std::min(h, W), out);
-        const int xEnd = W - h;
-        std::int64_t S = 0;
-        for (int j = 0; j < n; ++j)
-            S += centralSum[j];
-        int m = 0;
-        for (int x = h; x < xEnd; ++x) {
-            out[x] = ClampToByte(static_cast<float>(static_cast<double>(S) / N));
-            if (m + n < W) {
-                S += centralSum[m + n] - centralSum[m];
-                ++m;
+        for (int y = yBegin; y < yEnd; ++y) {
+            const int wantFirst = std::max(0, y - h);
+            const int wantLast = std::min(H - 1, y + h);
+            while (bandLast < wantLast || bandFirst < wantFirst) {
+                const int enter = bandLast < wantLast ? ++bandLast : -1;
+                const int leave = bandFirst < wantFirst ? bandFirst++ : -1;
+                MoveRows(P, W, enter, leave, bandSum);
             }
+            const int bandRows = bandLast - bandFirst + 1;
+
+            std::uint8_t* out = plane.get() + static_cast<std::size_t>(y) * W;
+            const bool centralRow = centralDefined && y >= h && y < H - h;
+            if (!centralRow) {
+                BandRow(bandSum, W, h, bandRows, 0, W, out);
+                continue;
+            }
+
+            const ColumnSums* sums = &bandSum;
+            if (!oddMask) {
+                const int wantTop = std::min(y - h, H - n);
+                while (top < wantTop) {
+                    MoveRows(P, W, top + n, top, centralSum);
+                    ++top;
+                }
+                sums = &centralSum;
+            }
+            const std::uint32_t* c = sums->data();
+
+            BandRow(bandSum, W, h, bandRows, 0, std::min(h, W), out);
+            // The mask's first column m = x - h, held at W - n once the mask
+            // reaches the right edge (even n repeats the last value).
+            std::uint64_t S = 0;
+            for (int j = 0; j < n; ++j)
+                S += c[j];
+            const int xEnd = W - h;
+            const int slideEnd = h + (W - n);  // last x whose mask starts at x - h
+            int x = h;
+            for (; x < slideEnd; ++x) {
+                out[x] = quotient(S);
+                S += c[x - h + n];
+                S -= c[x - h];
+            }
+            for (; x < xEnd; ++x)
+                out[x] = quotient(S);
+            BandRow(bandSum, W, h, bandRows, std::max(xEnd, h), W, out);
         }
-        BandRow(bandSum, W, h, bandRows, std::max(xEnd, h), W, out);
-    }
+    });
     return plane;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/dib_image.h"
+#include "core/parallel.h"
 #include "tests/support/test_images.h"
 
 using namespace testing_support;
@@ -100,4 +101,20 @@ TEST(BoxFilter, OversizedMaskStaysInsideTheImage)
     auto image = MakeRandom(5, 9, 2);
     const auto plane = Plane(*image, 7);
     EXPECT_EQ(plane.size(), 45u);
+}
+
+TEST(BoxFilter, SameResultForAnyNumberOfThreads)
+{
+    // Tall enough for several row bands; each band starts its sums afresh.
+    auto image = MakePhotoLike(37, 300, 8);
+    for (int n : {1, 2, 3, 4, 7, 8, 25, 26, 37}) {
+        SetWorkerThreadCount(1);
+        const auto single = Plane(*image, n);
+        EXPECT_EQ(single, ReferenceBox(*image, n)) << n;
+        for (int threads : {2, 7}) {
+            SetWorkerThreadCount(threads);
+            EXPECT_EQ(Plane(*image, n), single) << n << " with " << threads << " threads";
+        }
+    }
+    SetWorkerThreadCount(0);
 }
