@@ -1,0 +1,462 @@
+// JGACE: block-adaptive local contrast enhancement guided by just-noticeable differences.
+//
+// Every pixel is split into its W x W box mean M and the detail D = pixel - M
+// and becomes ClampToByte(float(D * g + M)). The gain g is chosen per W x W
+// block and spread bilinearly between block centres:
+//  - flat blocks (few pixels with |G| at or above the edge threshold T) all get
+//    KAPPA, which grows with the mean background gradient MEANG;
+//  - detailed blocks get J / A when their mean visible detail amplitude A lies
+//    below the visibility threshold J = exp(0.166 f) * JND0 * gamma at their
+//    dominant spatial frequency f, else 1. f is in cycles per degree and so
+//    depends on the viewing distance d (mm) and the pixel pitch of the screen
+//    (core/screen_metrics.h).
+//
+// Rounding: everything is formed in double except the values stored as float
+// (B, MEANG, the running sum s2, T, L, pitch, KAPPA, F, and each result before
+// ClampToByte). jgace_stages.h lists each stage with its rounding points.
+//
+// Cases the rules leave open, and what happens here:
+//  - Widths below 32 give W = 1: the 1 x 1 mean is the pixel itself, so D = 0
+//    and any finite gain gives back the image. It is returned unchanged without
+//    computing anything; GainRow gives each pixel the gain of its own one-pixel
+//    block there instead of dividing by the zero span W - 1.
+//  - Images lower than W (BY = 0) have no complete block, nothing to take a gain
+//    from: they are returned unchanged. BX = 0 only for an empty image (W never
+//    exceeds a positive width); it is returned unchanged too.
+//  - Without background blocks MEANG would be 0 / 0. With at least one block
+//    there always is one: the bin of the first peak lies below V, and when the
+//    climb runs to bin 255 the bottom-left block, which holds the zero border of
+//    G, has a mean magnitude below 255. MEANG = 0 and sigma = 0 guard the case
+//    anyway, so no division by zero can happen whatever the input.
+//  - A block gain J / A beyond the float range (huge d, JND0 or gamma) would be
+//    infinite, and an infinite gain turns a zero weight or a zero detail into
+//    NaN, i.e. black pixels. It is kept at the largest float instead: pixels
+//    with D = 0 keep M, the others saturate to 0 or 255. Results that fit in a
+//    float are unaffected.
+//
+// Cost: linear in the pixels. BoxFilter is O(1) per pixel whatever W is, every
+// other pass reads each pixel a bounded number of times. Block statistics and
+// the output pass run in row bands or block rows on several cores; each value is
+// computed by exactly one worker from the same inputs in the same order, so the
+// bytes never depend on the thread count. The float running sum of stage 6 is
+// the one sequential chain.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
+#include "algorithms/jgace_stages.h"
+#include "core/dib_image.h"
+#include "core/parallel.h"
+
+namespace jgace {
+
+namespace {
+
+// A double rounded to float, values beyond the float range held at +-FLT_MAX
+// (an out-of-range conversion would be undefined; infinities would poison the
+// gain field with NaN). NaN stays NaN.
+float ToFloatSaturated(double value)
+{
+    if (value > FLT_MAX)
+        return FLT_MAX;
+    if (value < -FLT_MAX)
+        return -FLT_MAX;
+    return static_cast<float>(value);
+}
+
+const float* Row(const float* plane, int width, int y)
+{
+    return plane + static_cast<std::size_t>(y) * width;
+}
+
+}  // namespace
+
+Grid MakeGrid(int width, int height)
+{
+    Grid grid;
+    grid.width = std::max(width, 0);
+    grid.height = std::max(height, 0);
+    grid.W = grid.width / 16;
+    if (grid.W % 2 == 0)
+        grid.W += 1;
+    grid.h = grid.W / 2;
+    grid.BX = grid.width / grid.W;
+    grid.BY = grid.height / grid.W;
+    return grid;
+}
+
+std::vector<double> BlockGradientSums(const Grid& grid, const float* gradient)
+{
+    std::vector<double> sums(grid.BlockCount(), 0.0);
+    const int W = grid.W;
+    ParallelForBands(grid.BY, 1, [&](int byBegin, int byEnd) {
+        std::vector<std::int64_t> acc(grid.BX);
+        for (int by = byBegin; by < byEnd; ++by) {
+            std::fill(acc.begin(), acc.end(), 0);
+            for (int y = by * W; y < by * W + W; ++y) {
+                const float* row = Row(gradient, grid.width, y);
+                for (int bx = 0; bx < grid.BX; ++bx) {
+                    const float* segment = row + static_cast<std::size_t>(bx) * W;
+                    std::int64_t s = 0;
+                    for (int x = 0; x < W; ++x)
+                        s += static_cast<int>(segment[x]);
+                    acc[bx] += s;
+                }
+            }
+            for (int bx = 0; bx < grid.BX; ++bx)
+                sums[grid.BlockIndex(bx, by)] = static_cast<double>(acc[bx]);
+        }
+    });
+    return sums;
+}
+
+std::vector<float> StoredBlockSums(const std::vector<double>& sums)
+{
+    std::vector<float> B(sums.size());
+    for (std::size_t k = 0; k < sums.size(); ++k)
+        B[k] = static_cast<float>(sums[k]);
+    return B;
+}
+
+int ActivityBin(double sum, std::int64_t area)
+{
+    const double a = std::fabs(sum / static_cast<double>(area));
+    if (!(a < 256.0))  // cannot happen for |G| <= 255; keeps the index inside H
+        return 255;
+    int r = static_cast<int>(a);
+    if (a - r > 0.5)
+        r += 1;
+    return std::min(r, 255);
+}
+
+std::array<int, 256> ActivityHistogram(const std::vector<double>& sums, std::int64_t area)
+{
+    std::array<int, 256> H{};
+    for (const double sum : sums)
+        H[ActivityBin(sum, area)] += 1;
+    return H;
+}
+
+int ValleyLevel(const std::array<int, 256>& H)
+{
+    int i = 0;
+    while (i < 255 && H[i + 1] >= H[i])
+        ++i;
+    while (i < 255 && H[i + 1] < H[i])
+        ++i;
+    return i;
+}
+
+bool IsBackgroundBlock(float blockSum, std::int64_t area, int V)
+{
+    const double magnitude = std::fabs(static_cast<double>(blockSum) / static_cast<double>(area));
+    return std::trunc(magnitude) < V;
+}
+
+Background FindBackground(const std::vector<float>& B, std::int64_t area, int V)
+{
+    Background background;
+    background.isBackground.assign(B.size(), 0);
+    double acc = 0.0;
+    for (std::size_t k = 0; k < B.size(); ++k) {
+        if (IsBackgroundBlock(B[k], area, V)) {
+            background.isBackground[k] = 1;
+            acc += B[k];
+            ++background.count;
+        }
+    }
+    // No background block means no background level to measure: take 0 rather than 0 / 0.
+    if (background.count > 0)
+        background.meanGradient =
+            static_cast<float>(acc / (static_cast<double>(background.count) * static_cast<double>(area)));
+    return background;
+}
+
+float EdgeThreshold(const Grid& grid, const float* gradient, const Background& background)
+{
+    const double meanG = background.meanGradient;
+    const int W = grid.W;
+    float s2 = 0.0f;
+    for (int by = 0; by < grid.BY; ++by) {
+        for (int bx = 0; bx < grid.BX; ++bx) {
+            if (!background.isBackground[grid.BlockIndex(bx, by)])
+                continue;
+            for (int y = by * W; y < by * W + W; ++y) {
+                const float* row = Row(gradient, grid.width, y) + static_cast<std::size_t>(bx) * W;
+                for (int x = 0; x < W; ++x) {
+                    const double diff = meanG - std::fabs(static_cast<double>(row[x]));
+                    s2 = static_cast<float>(s2 + diff * diff);
+                }
+            }
+        }
+    }
+    double sigma = 0.0;
+    if (background.count > 0)
+        sigma = std::sqrt(s2 / (static_cast<double>(background.count) * static_cast<double>(grid.Area())));
+    return static_cast<float>(std::fabs(meanG) + 1.5f * sigma);
+}
+
+std::vector<int> EdgeCounts(const Grid& grid, const float* gradient, float T)
+{
+    std::vector<int> C(grid.BlockCount(), 0);
+    const int W = grid.W;
+    ParallelForBands(grid.BY, 1, [&](int byBegin, int byEnd) {
+        for (int by = byBegin; by < byEnd; ++by) {
+            for (int bx = 0; bx < grid.BX; ++bx) {
+                int count = 0;
+                for (int y = by * W; y < by * W + W; ++y) {
+                    const float* row = Row(gradient, grid.width, y) + static_cast<std::size_t>(bx) * W;
+                    for (int x = 0; x < W; ++x)
+                        count += std::fabs(row[x]) >= T ? 1 : 0;
+                }
+                C[grid.BlockIndex(bx, by)] = count;
+            }
+        }
+    });
+    return C;
+}
+
+float FlatLimit(int cmax)
+{
+    return static_cast<float>(cmax * static_cast<double>(0.1f));
+}
+
+std::vector<std::uint8_t> FlatBlocks(const std::vector<int>& C)
+{
+    const int cmax = C.empty() ? 0 : *std::max_element(C.begin(), C.end());
+    const float L = FlatLimit(cmax);
+    std::vector<std::uint8_t> flat(C.size());
+    for (std::size_t k = 0; k < C.size(); ++k)
+        flat[k] = static_cast<double>(C[k]) < L ? 1 : 0;
+    return flat;
+}
+
+float PixelPitch(const ScreenMetrics& metrics)
+{
+    const ScreenMetrics used = IsValidScreenMetrics(metrics) ? metrics : ScreenMetrics{};
+    return static_cast<float>(static_cast<double>(static_cast<float>(used.widthMm)) / used.widthPx);
+}
+
+float FlatGain(float meanGradient)
+{
+    return static_cast<float>((std::pow(0.4 * meanGradient, 4.0) + 1.0) + 0.6);
+}
+
+Crossings CountCrossings(const Grid& grid, const float* gradient, int bx, int by)
+{
+    Crossings crossings;
+    const int x0 = bx * grid.W;
+    const int y0 = by * grid.W;
+    for (int y = y0; y <= y0 + grid.W - 2; ++y) {
+        const float* row = Row(gradient, grid.width, y);
+        const float* above = Row(gradient, grid.width, y + 1);
+        for (int x = x0; x <= x0 + grid.W - 2; ++x) {
+            const bool positive = row[x] > 0.0f;
+            crossings.horizontal += positive != (row[x + 1] > 0.0f) ? 1 : 0;
+            crossings.vertical += positive != (above[x] > 0.0f) ? 1 : 0;
+        }
+    }
+    return crossings;
+}
+
+double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, float T)
+{
+    // |D| is a whole number, so |D| > T exactly when |D| > floor(T); the integer
+    // limit keeps the loop free of branches. A NaN T admits nothing, like the comparison.
+    const int limit = !(T < 255.0f) ? 255 : (T < 0.0f ? -1 : static_cast<int>(std::floor(T)));
+    const int x0 = bx * grid.W;
+    const int y0 = by * grid.W;
+    // The amplitudes are integers, so an integer sum equals the double sum exactly.
+    std::int64_t n = 0;
+    std::int64_t s = 0;
+    for (int y = y0; y < y0 + grid.W; ++y) {
+        const std::size_t rowStart = static_cast<std::size_t>(y) * planes.width + x0;
+        const std::uint8_t* pixels = planes.pixels + rowStart;
+        const std::uint8_t* mean = planes.mean + rowStart;
+        int rowCount = 0;
+        int rowSum = 0;
+        for (int x = 0; x < grid.W; ++x) {
+            const int magnitude = std::abs(static_cast<int>(pixels[x]) - static_cast<int>(mean[x]));
+            const int above = magnitude > limit ? 1 : 0;
+            rowCount += above;
+            rowSum += above * magnitude;
+        }
+        n += rowCount;
+        s += rowSum;
+    }
+    return n == 0 ? 1.0 : static_cast<double>(s) / static_cast<double>(n);
+}
+
+double DominantFrequency(const Crossings& crossings, std::int64_t area, int d, float pitch)
+{
+    const double z = crossings.horizontal > crossings.vertical
+                         ? crossings.horizontal / static_cast<double>(area)
+                         : crossings.vertical / static_cast<double>(area);
+    return ((z * d) * 3.14) / (static_cast<double>(pitch) * 360.0f);
+}
+
+double VisibilityThreshold(double f, int JND0, float gamma)
+{
+    return (std::exp(0.166 * f) * JND0) * static_cast<double>(gamma);
+}
+
+float DetailedBlockGain(double A, double J)
+{
+    return A < J ? ToFloatSaturated(J / A) : 1.0f;
+}
+
+std::vector<float> BlockGains(const Grid& grid, const Planes& planes, const std::vector<std::uint8_t>& flat, float T,
+                              float kappa, const Parameters& parameters)
+{
+    std::vector<float> F(grid.BlockCount(), 1.0f);
+    ParallelForBands(grid.BY, 1, [&](int byBegin, int byEnd) {
+        for (int by = byBegin; by < byEnd; ++by) {
+            for (int bx = 0; bx < grid.BX; ++bx) {
+                const std::size_t k = grid.BlockIndex(bx, by);
+                if (flat[k]) {
+                    F[k] = kappa;
+                    continue;
+                }
+                const Crossings crossings = CountCrossings(grid, planes.gradient, bx, by);
+                const double A = DetailAmplitude(grid, planes, bx, by, T);
+                const double f = DominantFrequency(crossings, grid.Area(), parameters.d, parameters.pitch);
+                const double J = VisibilityThreshold(f, parameters.JND0, parameters.gamma);
+                F[k] = DetailedBlockGain(A, J);
+            }
+        }
+    });
+    return F;
+}
+
+void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains)
+{
+    const int W = grid.W;
+    const int h = grid.h;
+    auto gain = [&](int bx, int by) { return static_cast<double>(F[grid.BlockIndex(bx, by)]); };
+
+    if (W == 1) {
+        // Every pixel is a block of its own (BX = width, BY = height) and the span
+        // W - 1 is zero: each pixel takes its own block's gain.
+        for (int x = 0; x < grid.width; ++x)
+            gains[x] = gain(x, y);
+        return;
+    }
+
+    const int xr = grid.Xr();
+    const int yb = grid.Yb();
+    const double span = static_cast<float>(W - 1);
+    // Interpolation along a strip: a and b as floats, products in double, the b term first.
+    auto strip = [&](int a, double from, double to) {
+        const double b = static_cast<float>(W - 1 - a);
+        return (b * from + static_cast<double>(static_cast<float>(a)) * to) / span;
+    };
+
+    if (y < h || y >= yb) {
+        // Bottom or top band: corners at both ends, strips between the block centres.
+        const int by = y < h ? 0 : grid.BY - 1;
+        const double first = gain(0, by);
+        const double last = gain(grid.BX - 1, by);
+        for (int x = 0; x < h; ++x)
+            gains[x] = first;
+        for (int bx = 0; bx + 1 < grid.BX; ++bx) {
+            const double from = gain(bx, by);
+            const double to = gain(bx + 1, by);
+            double* out = gains + static_cast<std::size_t>(bx) * W + h;
+            for (int a = 0; a < W; ++a)
+                out[a] = strip(a, from, to);
+        }
+        for (int x = xr; x < grid.width; ++x)
+            gains[x] = last;
+        return;
+    }
+
+    // Between the centres of block rows by and by + 1: left strip, tiles, right strip.
+    const int by = (y - h) / W;
+    const int j = (y - h) - by * W;
+    const double left = strip(j, gain(0, by), gain(0, by + 1));
+    const double right = strip(j, gain(grid.BX - 1, by), gain(grid.BX - 1, by + 1));
+    for (int x = 0; x < h; ++x)
+        gains[x] = left;
+    const std::int64_t lastIndex = W - 1;
+    const double weightSum = static_cast<double>(lastIndex * lastIndex);
+    for (int bx = 0; bx + 1 < grid.BX; ++bx) {
+        const double f00 = gain(bx, by);
+        const double f01 = gain(bx + 1, by);
+        const double f10 = gain(bx, by + 1);
+        const double f11 = gain(bx + 1, by + 1);
+        double* out = gains + static_cast<std::size_t>(bx) * W + h;
+        for (int i = 0; i < W; ++i) {
+            const std::int64_t w00 = (lastIndex - i) * (lastIndex - j);
+            const std::int64_t w01 = i * (lastIndex - j);
+            const std::int64_t w10 = (lastIndex - i) * j;
+            const std::int64_t w11 = static_cast<std::int64_t>(i) * j;
+            out[i] = (((static_cast<double>(w01) * f01 + static_cast<double>(w11) * f11) + static_cast<double>(w00) * f00) +
+                      static_cast<double>(w10) * f10) /
+                     weightSum;
+        }
+    }
+    for (int x = xr; x < grid.width; ++x)
+        gains[x] = right;
+}
+
+std::uint8_t EnhancedLevel(int D, double g, std::uint8_t M)
+{
+    return ClampToByte(ToFloatSaturated(D * g + M));
+}
+
+void ApplyGains(const Grid& grid, const Planes& planes, const std::vector<float>& F, std::uint8_t* out)
+{
+    const int width = grid.width;
+    ParallelForBands(grid.height, 16, [&](int yBegin, int yEnd) {
+        std::vector<double> gains(width);
+        for (int y = yBegin; y < yEnd; ++y) {
+            GainRow(grid, F, y, gains.data());
+            const std::size_t rowStart = static_cast<std::size_t>(y) * width;
+            for (int x = 0; x < width; ++x) {
+                const std::size_t i = rowStart + x;
+                out[i] = EnhancedLevel(planes.Detail(i), gains[x], planes.mean[i]);
+            }
+        }
+    });
+}
+
+}  // namespace jgace
+
+int CDibImage::Jgace(int d, int JND0, float gamma)
+{
+    if (!m_pBits)
+        return 1;
+    const jgace::Grid grid = jgace::MakeGrid(m_nWidth, m_nHeight);
+    // W = 1: D = 0 everywhere, the image is its own result. BY = 0 (or BX = 0):
+    // no complete block to take a gain from. Both return the image unchanged.
+    if (grid.W == 1 || grid.BX == 0 || grid.BY == 0)
+        return 1;
+
+    const std::unique_ptr<std::uint8_t[]> mean = BoxFilter(grid.W);
+    const std::unique_ptr<float[]> gradient = GradientMap();
+    jgace::Planes planes;
+    planes.width = m_nWidth;
+    planes.height = m_nHeight;
+    planes.pixels = m_pBits.get();
+    planes.mean = mean.get();
+    planes.gradient = gradient.get();
+
+    const std::int64_t area = grid.Area();
+    const std::vector<double> sums = jgace::BlockGradientSums(grid, planes.gradient);
+    const int V = jgace::ValleyLevel(jgace::ActivityHistogram(sums, area));
+    const jgace::Background background = jgace::FindBackground(jgace::StoredBlockSums(sums), area, V);
+    const float T = jgace::EdgeThreshold(grid, planes.gradient, background);
+    const std::vector<std::uint8_t> flat = jgace::FlatBlocks(jgace::EdgeCounts(grid, planes.gradient, T));
+
+    jgace::Parameters parameters;
+    parameters.d = d;
+    parameters.JND0 = JND0;
+    parameters.gamma = gamma;
+    parameters.pitch = jgace::PixelPitch(CurrentScreenMetrics());
+    const float kappa = jgace::FlatGain(background.meanGradient);
+    const std::vector<float> F = jgace::BlockGains(grid, planes, flat, T, kappa, parameters);
+
+    jgace::ApplyGains(grid, planes, F, m_pBits.get());
+    return 1;
+}
