@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -36,6 +37,27 @@ QImage ColourPicture(const CRgbRaster& raster)
     for (int y = 0; y < raster.height; ++y)
         std::memcpy(picture.scanLine(y), raster.Row(y), static_cast<std::size_t>(raster.width) * 3);
     return picture;
+}
+
+// Nearest-pixel stretch: destination column x takes source column
+// x * sourceWidth / width (rows alike), so the first row and column come from
+// the picture's first and blocks repeat evenly when enlarging. Never averages.
+QImage StretchNearest(const QImage& source, const QSize& size)
+{
+    QImage stretched(size, source.format());
+    if (stretched.isNull() || source.isNull())
+        return {};
+    const int bytes = source.depth() / 8;
+    std::vector<int> columns(static_cast<std::size_t>(size.width()));
+    for (int x = 0; x < size.width(); ++x)
+        columns[x] = static_cast<int>(static_cast<long long>(x) * source.width() / size.width()) * bytes;
+    for (int y = 0; y < size.height(); ++y) {
+        const uchar* from = source.constScanLine(static_cast<int>(static_cast<long long>(y) * source.height() / size.height()));
+        uchar* to = stretched.scanLine(y);
+        for (int x = 0; x < size.width(); ++x, to += bytes)
+            std::memcpy(to, from + columns[x], static_cast<std::size_t>(bytes));
+    }
+    return stretched;
 }
 
 }  // namespace
@@ -153,7 +175,7 @@ void CLumivexView::paintEvent(QPaintEvent*)
     if (m_bFitToWindow) {
         // Stretched once per window size, nearest pixels, never averaged.
         if (m_stretched.size() != client.size())
-            m_stretched = picture.scaled(client.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            m_stretched = StretchNearest(picture, client.size());
         painter.drawImage(QPoint(0, 0), m_stretched);
     } else {
         painter.drawImage(image.topLeft(), picture);
