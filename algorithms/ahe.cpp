@@ -1,69 +1,65 @@
-// Adaptive histogram equalization (AHE) and its threshold variant (TAHE).
+// Adaptive histogram equalization (AHE) and threshold AHE (TAHE).
+//
+// AHE replaces each pixel by its rank in its window: with cnt the number of
+// window pixels at or below its level v (itself included) and A the window's
+// area, the new level is ClampToByte(float(cnt / A * 255.0)), the quotient
+// and product in double. TAHE leaves every pixel at or below the threshold t
+// alone and spreads the others over 0..255 against only the window pixels
+// above t: with below the window pixels <= t and upto those in t+1..v,
+// ClampToByte(float(upto * (255.0 / (A - below)))).
+//
+// Windows are cut at the image border (algorithms/detail/local_window.h).
+// Example, window 3 on the rows 10 20 30 / 40 50 60 / 70 80 90: AHE gives
+// 64 85 128 / 128 142 170 / 191 213 255 (the corner 10 ranks 1 of 4, 63.75);
+// TAHE with t = 25 gives 10 20 85 / 64 109 153 / 191 213 255.
 #include "core/dib_image.h"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
+#include <cstdint>
 #include <memory>
 #include <new>
 
+#include "algorithms/detail/local_window.h"
 #include "core/messages.h"
 
 namespace {
 
-bool WindowFits(int n, int width, int height)
+std::uint8_t AheLevel(int atMost, int area)
 {
-    return n >= 3 && n % 2 == 1 && n <= width && n <= height;
+    return ClampToByte(static_cast<float>(static_cast<double>(atMost) / area * 255.0));
 }
 
-template <typename Map>
-void Walk(const std::uint8_t* snap, std::uint8_t* out, int W, int H, int n, const Map& map)
-{
-    const int h = (n - 1) / 2;
-    std::array<int, 256> band{}, running{}, scratch{};
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x)
-            ++band[snap[y * W + x]];
-    for (int y = h; y < H - h; ++y) {
-        running = band;
-        for (int x = h; x < W - h; ++x) {
-            scratch = running;
-            const std::uint8_t v = snap[y * W + x];
-            map(out[y * W + x], v, scratch, n * n);
-            if (x + h + 1 < W)
-                for (int r = y - h; r <= y + h; ++r) {
-                    --running[snap[r * W + x - h]];
-                    ++running[snap[r * W + x + h + 1]];
-                }
-        }
-        if (y + h + 1 < H)
-            for (int c = 0; c < n; ++c) {
-                --band[snap[(y - h) * W + c]];
-                ++band[snap[(y + h + 1) * W + c]];
-            }
+struct AheKernel {
+    static constexpr bool kCountsBelow = false;
+    int threshold = -1;
+    // AheLevel(cnt, n * n) for every cnt, when n * n is small enough to tabulate.
+    const std::uint8_t* interiorLevels = nullptr;
+    int interiorArea = 0;
+
+    bool Wants(std::uint8_t) const { return true; }
+
+    template <bool kInterior>
+    std::uint8_t Map(std::uint8_t, const local_window::WindowCounts& w) const
+    {
+        if (kInterior && interiorLevels)
+            return interiorLevels[w.atMost];
+        return AheLevel(w.atMost, w.area);
     }
-    auto border = [&](int x, int y) {
-        running.fill(0);
-        const int x0 = std::max(0, x - h), x1 = std::min(W - 1, x + h);
-        const int y0 = std::max(0, y - h), y1 = std::min(H - 1, y + h);
-        for (int r = y0; r <= y1; ++r)
-            for (int c = x0; c <= x1; ++c)
-                ++running[snap[r * W + c]];
-        map(out[y * W + x], snap[y * W + x], running, (x1 - x0 + 1) * (y1 - y0 + 1));
-    };
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < W; ++x)
-            border(x, y);
-    for (int y = H - h; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            border(x, y);
-    for (int y = h; y < H - h; ++y) {
-        for (int x = 0; x < h; ++x)
-            border(x, y);
-        for (int x = W - h; x < W; ++x)
-            border(x, y);
+};
+
+struct TaheKernel {
+    static constexpr bool kCountsBelow = true;
+    int threshold;  // 0..255
+
+    bool Wants(std::uint8_t v) const { return v > threshold; }
+
+    // A - below >= 1: the pixel itself lies above the threshold.
+    template <bool kInterior>
+    std::uint8_t Map(std::uint8_t, const local_window::WindowCounts& w) const
+    {
+        const double scale = 255.0 / (w.area - w.below);
+        return ClampToByte(static_cast<float>((w.atMost - w.below) * scale));
     }
-}
+};
 
 }  // namespace
 
@@ -71,44 +67,35 @@ int CDibImage::Ahe(int windowSize)
 {
     if (!m_pBits)
         return 0;
-    if (!WindowFits(windowSize, m_nWidth, m_nHeight)) {
-        ShowMessage("Size of window is not adequate");
+    if (!local_window::WindowFits(windowSize, m_nWidth, m_nHeight)) {
+        ShowMessage(local_window::kWindowMessage);
         return 0;
     }
-    std::unique_ptr<std::uint8_t[]> snap(new std::uint8_t[PixelCount()]);
-    CopyPixelsTo(snap.get());
-    Walk(snap.get(), m_pBits.get(), m_nWidth, m_nHeight, windowSize,
-         [](std::uint8_t& out, std::uint8_t v, std::array<int, 256>& hist, int area) {
-             int cnt = 0;
-             for (int k = 0; k <= v; ++k)
-                 cnt += hist[k];
-             out = ClampToByte(static_cast<float>(static_cast<double>(cnt) / area * 255.0));
-         });
-    return 1;
+    AheKernel kernel;
+    // Interior pixels all share the area n * n: their levels come from a table
+    // built with the same formula (at most 64 KiB; wider windows compute).
+    std::unique_ptr<std::uint8_t[]> levels;
+    if (windowSize <= 255) {
+        kernel.interiorArea = windowSize * windowSize;
+        levels.reset(new (std::nothrow) std::uint8_t[kernel.interiorArea + 1]);
+        if (levels) {
+            for (int cnt = 0; cnt <= kernel.interiorArea; ++cnt)
+                levels[cnt] = AheLevel(cnt, kernel.interiorArea);
+            kernel.interiorLevels = levels.get();
+        }
+    }
+    return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
 }
 
 int CDibImage::Tahe(int windowSize, int threshold)
 {
     if (!m_pBits)
         return 0;
-    if (!WindowFits(windowSize, m_nWidth, m_nHeight)) {
-        ShowMessage("Size of window is not adequate");
+    if (!local_window::WindowFits(windowSize, m_nWidth, m_nHeight)) {
+        ShowMessage(local_window::kWindowMessage);
         return 0;
     }
-    const std::uint8_t t = static_cast<std::uint8_t>(threshold);
-    std::unique_ptr<std::uint8_t[]> snap(new std::uint8_t[PixelCount()]);
-    CopyPixelsTo(snap.get());
-    Walk(snap.get(), m_pBits.get(), m_nWidth, m_nHeight, windowSize,
-         [t](std::uint8_t& out, std::uint8_t v, std::array<int, 256>& hist, int area) {
-             if (v <= t)
-                 return;
-             int below = 0, upto = 0;
-             for (int k = 0; k <= t; ++k)
-                 below += hist[k];
-             for (int k = t + 1; k <= v; ++k)
-                 upto += hist[k];
-             const double scale = 255.0 / (area - below);
-             out = ClampToByte(static_cast<float>(upto * scale));
-         });
-    return 1;
+    // The threshold is a gray level: only its low 8 bits count.
+    const TaheKernel kernel{threshold & 0xFF};
+    return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
 }

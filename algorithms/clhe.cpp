@@ -1,88 +1,80 @@
-// Constrained local histogram equalization (CLHE).
+// Modified constrained local histogram equalization (CLHE).
+//
+// Blends a local rank and a rank taken outside the window. For a pixel of
+// level v whose window (cut at the image border) has area A and histogram Wh,
+// with G the histogram of the whole input and N its pixel count:
+//   L = window pixels <= v, the pixel itself included;
+//   O = pixels outside the window strictly below v (G - Wh over 0..v-1);
+//   S = O + Wh[v] for an interior pixel (full n x n window), O + L at the border;
+//   new level = ClampToByte(float((T1 + T2) * 255.0)) with
+//   T1 = (S * (1 - alpha)) / (N - A) and T2 = (L * alpha) / A, in double.
+// Alpha 1 is AHE; alpha 0 ranks the pixel against the pixels outside its window.
+// T1 can exceed 1 because S counts window pixels too; the sum is then clamped.
+//
+// A window covering the whole image (n equal to both sides) leaves its centre
+// pixel nothing outside (N - A = 0) and T1 without a value. That pixel takes
+// T1 = 0, so it is ranked by the local term alone: its AHE level scaled by
+// alpha, exactly AHE for alpha 1 and 0 for alpha 0.
+//
+// Example, window 3, alpha 0 on the 5 x 5 ramp 10..250: the centre (130, A = 9)
+// has O = 8 and Wh[130] = 1, S = 9, 9 / 16 * 255 = 143.4 -> 143.
 #include "core/dib_image.h"
 
-#include <algorithm>
 #include <array>
-#include <cmath>
-#include <cstring>
-#include <memory>
+#include <cstdint>
 
+#include "algorithms/detail/local_window.h"
 #include "core/messages.h"
 
-int CDibImage::Clhe(int n, float alpha)
+namespace {
+
+constexpr char kAlphaMessage[] = "Factor alpha is not in range 0\u00F7" "1";
+
+struct ClheKernel {
+    static constexpr bool kCountsBelow = false;
+    int threshold = -1;
+    std::array<long long, 256> globalBelow{};  // input pixels strictly below each level
+    long long total = 0;                       // N
+    double alpha = 0.0;
+    double oneMinusAlpha = 0.0;
+
+    bool Wants(std::uint8_t) const { return true; }
+
+    template <bool kInterior>
+    std::uint8_t Map(std::uint8_t v, const local_window::WindowCounts& w) const
+    {
+        const long long outsideBelow = globalBelow[v] - (w.atMost - w.at);
+        const long long s = w.interior ? outsideBelow + w.at : outsideBelow + w.atMost;
+        const long long outside = total - w.area;
+        const double t1 = outside == 0 ? 0.0 : (s * oneMinusAlpha) / outside;
+        const double t2 = (w.atMost * alpha) / w.area;
+        return ClampToByte(static_cast<float>((t1 + t2) * 255.0));
+    }
+};
+
+}  // namespace
+
+int CDibImage::Clhe(int windowSize, float alpha)
 {
-    if (!(n >= 3 && n % 2 == 1 && n <= m_nWidth && n <= m_nHeight)) {
-        ShowMessage("Size of window is not adequate");
+    if (!local_window::WindowFits(windowSize, m_nWidth, m_nHeight)) {
+        ShowMessage(local_window::kWindowMessage);
         return 0;
     }
-    if (!(alpha >= 0.0f && alpha <= 1.0f)) {
-        ShowMessage("Factor alpha is not in range 0\u00f7""1");
+    if (!(alpha >= 0.0f && alpha <= 1.0f)) {  // NaN fails too
+        ShowMessage(kAlphaMessage);
         return 0;
     }
     if (!ComputeHistogram())
         return 0;
-    const std::array<int, 256>& G = *m_pHistogram;
-    const int W = m_nWidth, H = m_nHeight, h = (n - 1) / 2;
-    const long long N = static_cast<long long>(W) * H;
-    const double a = alpha, oma = 1.0 - a;
-    std::unique_ptr<std::uint8_t[]> snapOwner(new std::uint8_t[PixelCount()]);
-    const std::uint8_t* snap = snapOwner.get();
-    CopyPixelsTo(snapOwner.get());
-    std::uint8_t* out = m_pBits.get();
-    auto map = [&](int x, int y, std::array<int, 256>& hist, int area, bool interior) {
-        const int v = snap[y * W + x];
-        long long L = 0, O = 0;
-        for (int k = 0; k < v; ++k) {
-            L += hist[k];
-            O += G[k] - hist[k];
-        }
-        L += hist[v];
-        const long long S = interior ? O + hist[v] : O + L;
-        const double t1 = N == area ? 0.0 : (S * oma) / static_cast<double>(N - area);
-        const double t2 = (L * a) / area;
-        out[y * W + x] = ClampToByte(static_cast<float>((t1 + t2) * 255.0));
-    };
-    std::array<int, 256> band{}, running{}, scratch{};
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x)
-            ++band[snap[y * W + x]];
-    for (int y = h; y < H - h; ++y) {
-        running = band;
-        for (int x = h; x < W - h; ++x) {
-            scratch = running;
-            map(x, y, scratch, n * n, true);
-            if (x + h + 1 < W)
-                for (int r = y - h; r <= y + h; ++r) {
-                    --running[snap[r * W + x - h]];
-                    ++running[snap[r * W + x + h + 1]];
-                }
-        }
-        if (y + h + 1 < H)
-            for (int c = 0; c < n; ++c) {
-                --band[snap[(y - h) * W + c]];
-                ++band[snap[(y + h + 1) * W + c]];
-            }
+
+    ClheKernel kernel;
+    long long running = 0;
+    for (int level = 0; level < 256; ++level) {
+        kernel.globalBelow[level] = running;
+        running += (*m_pHistogram)[level];
     }
-    auto border = [&](int x, int y) {
-        running.fill(0);
-        const int x0 = std::max(0, x - h), x1 = std::min(W - 1, x + h);
-        const int y0 = std::max(0, y - h), y1 = std::min(H - 1, y + h);
-        for (int r = y0; r <= y1; ++r)
-            for (int c = x0; c <= x1; ++c)
-                ++running[snap[r * W + c]];
-        map(x, y, running, (x1 - x0 + 1) * (y1 - y0 + 1), false);
-    };
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < W; ++x)
-            border(x, y);
-    for (int y = H - h; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            border(x, y);
-    for (int y = h; y < H - h; ++y) {
-        for (int x = 0; x < h; ++x)
-            border(x, y);
-        for (int x = W - h; x < W; ++x)
-            border(x, y);
-    }
-    return 1;
+    kernel.total = static_cast<long long>(m_nWidth) * m_nHeight;
+    kernel.alpha = alpha;
+    kernel.oneMinusAlpha = 1.0 - kernel.alpha;
+    return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
 }

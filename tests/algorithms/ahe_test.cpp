@@ -172,11 +172,46 @@ TEST(AheTest, MatchesPlainCountingOnRandomImages)
     EXPECT_GT(compared, 100);
 }
 
+TEST(AheTest, WindowsOfMoreThan65535Pixels)
+{
+    // Counts up to 257 x 257 = 66049 outgrow 16 bits. Every pixel of the
+    // brightest level (count = area) and a spread of others is checked.
+    const int width = 263, height = 259;
+    auto source = MakeRandom(width, height, 11);
+    const auto input = Pixels(*source);
+    for (int n : {255, 257}) {
+        auto a = MakeImage(Rows(*source));
+        auto t = MakeImage(Rows(*source));
+        auto c = MakeImage(Rows(*source));
+        ASSERT_EQ(a->Ahe(n), 1);
+        ASSERT_EQ(t->Tahe(n, 10), 1);
+        ASSERT_EQ(c->Clhe(n, 0.7f), 1);
+        const auto globalBelow = local_reference::GlobalBelow(input);
+        int checked = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                if (input[i] < 254 && (x * 31 + y * 17) % 211 != 0)
+                    continue;
+                ASSERT_EQ(a->m_pBits[i], local_reference::AhePixel(input, width, height, n, x, y)) << n << " " << x << "," << y;
+                ASSERT_EQ(t->m_pBits[i], local_reference::TahePixel(input, width, height, n, 10, x, y)) << n << " " << x << "," << y;
+                ASSERT_EQ(c->m_pBits[i], local_reference::ClhePixel(input, globalBelow, width, height, n, 0.7f, x, y))
+                    << n << " " << x << "," << y;
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 500);
+    }
+}
+
 TEST(AheTest, SameOutputForAnyThreadCount)
 {
+    // Tall enough for seven bands: each band starts its own running state.
     ThreadCountGuard guard;
-    auto source = testing_support::MakePhotoLike(61, 97, 5);
-    for (int n : {3, 9, 31, 61}) {
+    const int width = 67, height = 1800;
+    auto source = testing_support::MakePhotoLike(width, height, 5);
+    const auto input = Pixels(*source);
+    for (int n : {3, 9, 31, 67}) {
         std::vector<std::vector<std::uint8_t>> ahe, tahe;
         for (int threads : {1, 2, 7}) {
             SetWorkerThreadCount(threads);
@@ -187,12 +222,13 @@ TEST(AheTest, SameOutputForAnyThreadCount)
             ASSERT_EQ(t->Tahe(n, 90), 1);
             tahe.push_back(Pixels(*t));
         }
-        const auto input = Pixels(*source);
-        EXPECT_EQ(ahe[0], local_reference::Ahe(input, 61, 97, n)) << "window " << n;
-        EXPECT_EQ(tahe[0], local_reference::Tahe(input, 61, 97, n, 90)) << "window " << n;
+        if (n <= 9) {
+            EXPECT_EQ(ahe[0], local_reference::Ahe(input, width, height, n)) << "window " << n;
+            EXPECT_EQ(tahe[0], local_reference::Tahe(input, width, height, n, 90)) << "window " << n;
+        }
         for (std::size_t i = 1; i < ahe.size(); ++i) {
-            EXPECT_EQ(ahe[i], ahe[0]) << "window " << n;
-            EXPECT_EQ(tahe[i], tahe[0]) << "window " << n;
+            EXPECT_EQ(ahe[i], ahe[0]) << "window " << n << ": " << FirstDifference(ahe[0], ahe[i], width);
+            EXPECT_EQ(tahe[i], tahe[0]) << "window " << n << ": " << FirstDifference(tahe[0], tahe[i], width);
         }
     }
 }

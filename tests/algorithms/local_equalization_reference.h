@@ -40,61 +40,72 @@ inline Window CountWindow(const std::vector<std::uint8_t>& px, int width, int he
     return w;
 }
 
-inline std::vector<std::uint8_t> Ahe(const std::vector<std::uint8_t>& px, int width, int height, int n)
+inline std::uint8_t AhePixel(const std::vector<std::uint8_t>& px, int width, int height, int n, int x, int y)
 {
-    std::vector<std::uint8_t> out(px.size());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Window w = CountWindow(px, width, height, n, x, y, -1);
-            out[static_cast<std::size_t>(y) * width + x] =
-                ClampToByte(static_cast<float>(static_cast<double>(w.atMost) / w.area * 255.0));
-        }
-    }
-    return out;
+    const Window w = CountWindow(px, width, height, n, x, y, -1);
+    return ClampToByte(static_cast<float>(static_cast<double>(w.atMost) / w.area * 255.0));
 }
 
-inline std::vector<std::uint8_t> Tahe(const std::vector<std::uint8_t>& px, int width, int height, int n, int threshold)
+inline std::uint8_t TahePixel(const std::vector<std::uint8_t>& px, int width, int height, int n, int threshold, int x, int y)
 {
     const int t = threshold & 0xFF;
-    std::vector<std::uint8_t> out(px);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * width + x;
-            if (px[i] <= t)
-                continue;
-            const Window w = CountWindow(px, width, height, n, x, y, t);
-            const double scale = 255.0 / (w.area - w.below);
-            out[i] = ClampToByte(static_cast<float>((w.atMost - w.below) * scale));
-        }
-    }
-    return out;
+    const std::uint8_t v = px[static_cast<std::size_t>(y) * width + x];
+    if (v <= t)
+        return v;
+    const Window w = CountWindow(px, width, height, n, x, y, t);
+    const double scale = 255.0 / (w.area - w.below);
+    return ClampToByte(static_cast<float>((w.atMost - w.below) * scale));
+}
+
+// Pixels of the whole image strictly below each level.
+inline std::array<long long, 256> GlobalBelow(const std::vector<std::uint8_t>& px)
+{
+    std::array<long long, 256> below{};
+    for (std::uint8_t level : px)
+        for (int k = level + 1; k < 256; ++k)
+            ++below[k];
+    return below;
 }
 
 // The window covering the whole image leaves its centre nothing outside: that
 // one pixel takes T1 = 0, as the implementation does.
+inline std::uint8_t ClhePixel(const std::vector<std::uint8_t>& px, const std::array<long long, 256>& globalBelow, int width,
+                              int height, int n, float alpha, int x, int y)
+{
+    const int v = px[static_cast<std::size_t>(y) * width + x];
+    const Window w = CountWindow(px, width, height, n, x, y, -1);
+    const long long outsideBelow = globalBelow[v] - (w.atMost - w.at);  // O: outside the window, strictly below v
+    const long long total = static_cast<long long>(width) * height;
+    const long long s = w.interior ? outsideBelow + w.at : outsideBelow + w.atMost;
+    const double t1 = total == w.area ? 0.0 : (s * (1.0 - static_cast<double>(alpha))) / (total - w.area);
+    const double t2 = (w.atMost * static_cast<double>(alpha)) / w.area;
+    return ClampToByte(static_cast<float>((t1 + t2) * 255.0));
+}
+
+template <typename PixelRule>
+std::vector<std::uint8_t> EveryPixel(int width, int height, const PixelRule& rule)
+{
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            out[static_cast<std::size_t>(y) * width + x] = rule(x, y);
+    return out;
+}
+
+inline std::vector<std::uint8_t> Ahe(const std::vector<std::uint8_t>& px, int width, int height, int n)
+{
+    return EveryPixel(width, height, [&](int x, int y) { return AhePixel(px, width, height, n, x, y); });
+}
+
+inline std::vector<std::uint8_t> Tahe(const std::vector<std::uint8_t>& px, int width, int height, int n, int threshold)
+{
+    return EveryPixel(width, height, [&](int x, int y) { return TahePixel(px, width, height, n, threshold, x, y); });
+}
+
 inline std::vector<std::uint8_t> Clhe(const std::vector<std::uint8_t>& px, int width, int height, int n, float alpha)
 {
-    std::array<long long, 256> global{};
-    for (std::uint8_t level : px)
-        ++global[level];
-    const long long total = static_cast<long long>(width) * height;
-    std::vector<std::uint8_t> out(px.size());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * width + x;
-            const int v = px[i];
-            const Window w = CountWindow(px, width, height, n, x, y, -1);
-            long long outsideBelow = 0;  // O: outside the window, strictly below v
-            for (int k = 0; k < v; ++k)
-                outsideBelow += global[k];
-            outsideBelow -= w.atMost - w.at;
-            const long long s = w.interior ? outsideBelow + w.at : outsideBelow + w.atMost;
-            const double t1 = total == w.area ? 0.0 : (s * (1.0 - static_cast<double>(alpha))) / (total - w.area);
-            const double t2 = (w.atMost * static_cast<double>(alpha)) / w.area;
-            out[i] = ClampToByte(static_cast<float>((t1 + t2) * 255.0));
-        }
-    }
-    return out;
+    const auto globalBelow = GlobalBelow(px);
+    return EveryPixel(width, height, [&](int x, int y) { return ClhePixel(px, globalBelow, width, height, n, alpha, x, y); });
 }
 
 }  // namespace local_reference

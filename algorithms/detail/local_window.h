@@ -1,0 +1,331 @@
+// The window walk shared by the local equalizations (AHE, TAHE, CLHE).
+//
+// Window rule: the window of pixel (x, y) is the n x n square centred on it
+// (n odd, half-width h = (n - 1) / 2) cut to the image, never shifted or
+// mirrored, so a border pixel's window is smaller than n x n and its area is
+// the product of the two cut extents. Every count reads a snapshot of the
+// input; results go to the live buffer, so the order of the pixels does not
+// matter and row bands can run on several cores with identical output.
+//
+// Method. Each row band keeps one histogram per column, covering the rows of
+// the current output row's window (cut at the top and bottom of the image),
+// and moves them down one row per output row: two count updates per column.
+// Columns outside the image are kept as empty histograms, so a window cut at
+// the left or right edge is simply a window over some empty columns and border
+// pixels cost what interior pixels cost. The histograms are split into 16
+// coarse bins of 16 levels and 16 fine segments:
+//   - the coarse window histogram slides one column per pixel (16 counts in,
+//     16 out);
+//   - a fine segment of the window histogram is brought up to date only when a
+//     pixel's level falls into it, by sliding it over the columns it missed or,
+//     if it has fallen far behind, by summing it afresh over the window;
+//   - the count of levels <= v is then the coarse counts below v's segment
+//     plus the fine counts of that segment up to v: two masked 16-lane sums.
+// The kernel (AHE, TAHE, CLHE) turns those counts into the new level.
+//
+// Counts are 16-bit while a window holds at most 65535 pixels (n <= 255) and
+// 32-bit beyond. Sixteen-bit sums wrap harmlessly in between: every quantity
+// read out is a true count of at most n * n pixels.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/dib_image.h"
+#include "core/messages.h"
+#include "core/parallel.h"
+
+namespace local_window {
+
+inline constexpr char kWindowMessage[] = "Size of window is not adequate";
+inline constexpr char kOutOfMemoryMessage[] = "Out of memory!";
+
+// n odd, at least 3, and no larger than either side of the image.
+inline bool WindowFits(int n, int width, int height)
+{
+    return n >= 3 && n % 2 == 1 && n <= width && n <= height;
+}
+
+// What a kernel learns about the window of one pixel of level v.
+struct WindowCounts {
+    int atMost;     // snapshot levels <= v, the pixel itself included
+    int at;         // snapshot levels == v
+    int below;      // levels <= the kernel's threshold (0 unless Kernel::kCountsBelow)
+    int area;       // pixels in the cut window
+    bool interior;  // the window is the full n x n square
+};
+
+namespace detail {
+
+inline constexpr int kBins = 16;  // coarse bins, each a segment of 16 levels
+
+// Sixteen counts, a coarse histogram or one fine segment, as a few 16-byte
+// vectors (GCC/Clang vector extensions: SSE2 on baseline x86-64, NEON on ARM).
+// Wider generic vectors would be split by the compiler and kept in memory;
+// native-width parts stay in registers.
+template <typename Count>
+struct Lanes {
+    typedef Count Part __attribute__((vector_size(16)));
+    static constexpr int kParts = static_cast<int>(kBins * sizeof(Count) / 16);
+    Part part[kParts];
+
+    static Lanes Load(const Count* p)
+    {
+        Lanes v;
+        std::memcpy(v.part, p, sizeof v.part);
+        return v;
+    }
+    void Store(Count* p) const { std::memcpy(p, part, sizeof part); }
+    Count operator[](unsigned lane) const { return part[lane / (16 / sizeof(Count))][lane % (16 / sizeof(Count))]; }
+
+    Lanes& operator+=(const Lanes& o)
+    {
+        for (int i = 0; i < kParts; ++i)
+            part[i] += o.part[i];
+        return *this;
+    }
+    // this += in - out, in wrap-around arithmetic.
+    void Slide(const Count* in, const Count* out)
+    {
+        const Lanes a = Load(in), b = Load(out);
+        for (int i = 0; i < kParts; ++i)
+            part[i] += a.part[i] - b.part[i];
+    }
+    // Sum of the lanes of this that maskThis keeps and of the lanes of o that
+    // maskOther keeps.
+    int MaskedSum(const Count* maskThis, const Lanes& o, const Count* maskOther) const
+    {
+        const Lanes a = Load(maskThis), b = Load(maskOther);
+        Part sum = (part[0] & a.part[0]) + (o.part[0] & b.part[0]);
+        for (int i = 1; i < kParts; ++i)
+            sum += (part[i] & a.part[i]) + (o.part[i] & b.part[i]);
+        if constexpr (sizeof(Count) == 2) {
+            sum += __builtin_shufflevector(sum, sum, 4, 5, 6, 7, 0, 1, 2, 3);
+            sum += __builtin_shufflevector(sum, sum, 2, 3, 0, 1, 4, 5, 6, 7);
+            sum += __builtin_shufflevector(sum, sum, 1, 0, 2, 3, 4, 5, 6, 7);
+        } else {
+            sum += __builtin_shufflevector(sum, sum, 2, 3, 0, 1);
+            sum += __builtin_shufflevector(sum, sum, 1, 0, 2, 3);
+        }
+        return static_cast<int>(sum[0]);
+    }
+};
+
+// kLane[m] keeps the first m lanes of a vector.
+template <typename Count>
+struct Masks {
+    static constexpr std::array<std::array<Count, kBins>, kBins + 1> Make()
+    {
+        std::array<std::array<Count, kBins>, kBins + 1> masks{};
+        for (int m = 0; m <= kBins; ++m)
+            for (int k = 0; k < kBins; ++k)
+                masks[m][k] = k < m ? static_cast<Count>(~Count{0}) : Count{0};
+        return masks;
+    }
+    alignas(64) static constexpr std::array<std::array<Count, kBins>, kBins + 1> kLane = Make();
+};
+
+// The running state of one row band: column histograms and the window of the
+// current pixel.
+template <typename Count, typename Kernel>
+class CWindowBand {
+    using V = Lanes<Count>;
+
+public:
+    CWindowBand(const std::uint8_t* snapshot, int width, int height, int n, const Kernel& kernel)
+        : m_snap(snapshot), m_width(width), m_height(height), m_n(n), m_h((n - 1) / 2),
+          m_columns(static_cast<std::size_t>(width) + n), m_kernel(kernel)
+    {
+    }
+
+    bool Allocate()
+    {
+        // Padded column p holds image column p - h - 1; the window of pixel x
+        // covers padded columns x + 1 .. x + n.
+        m_fine.reset(new (std::nothrow) Count[kBins * m_columns * kBins]());
+        m_coarse.reset(new (std::nothrow) Count[m_columns * kBins]());
+        if (Kernel::kCountsBelow)
+            m_below.reset(new (std::nothrow) int[m_columns]());
+        return m_fine && m_coarse && (!Kernel::kCountsBelow || m_below);
+    }
+
+    void Run(int yBegin, int yEnd, std::uint8_t* out)
+    {
+        for (int r = std::max(0, yBegin - m_h); r <= std::min(m_height - 1, yBegin + m_h); ++r)
+            CountRow<+1>(r);
+        for (int y = yBegin; y < yEnd; ++y) {
+            if (y > yBegin) {
+                if (y - m_h - 1 >= 0)
+                    CountRow<-1>(y - m_h - 1);
+                if (y + m_h < m_height)
+                    CountRow<+1>(y + m_h);
+            }
+            WalkRow(y, out + static_cast<std::size_t>(y) * m_width);
+        }
+    }
+
+private:
+    const Count* Fine(unsigned bin, std::size_t p) const { return m_fine.get() + (bin * m_columns + p) * kBins; }
+    const Count* Coarse(std::size_t p) const { return m_coarse.get() + p * kBins; }
+
+    template <int kSign>
+    void CountRow(int r)
+    {
+        const std::uint8_t* row = m_snap + static_cast<std::size_t>(r) * m_width;
+        const std::size_t first = static_cast<std::size_t>(m_h) + 1;
+        for (int c = 0; c < m_width; ++c) {
+            const unsigned v = row[c];
+            const std::size_t p = first + c;
+            m_fine[((v >> 4) * m_columns + p) * kBins + (v & 15)] += static_cast<Count>(kSign);
+            m_coarse[p * kBins + (v >> 4)] += static_cast<Count>(kSign);
+            if constexpr (Kernel::kCountsBelow)
+                m_below[p] += static_cast<int>(v) <= m_kernel.threshold ? kSign : 0;
+        }
+    }
+
+    // Fine segment bin of the window histogram, brought to pixel x: slid over
+    // the columns it missed, or summed afresh when it is further behind than
+    // half a window.
+    V Refresh(unsigned bin, int x)
+    {
+        V segment = V::Load(m_window[bin].data());
+        const int gap = x - m_position[bin];
+        if (gap == 0)
+            return segment;
+        if (gap <= m_h) {
+            for (int p = m_position[bin] + 1; p <= x; ++p)
+                segment.Slide(Fine(bin, static_cast<std::size_t>(p) + m_n), Fine(bin, p));
+        } else {
+            segment = V{};
+            const int first = std::max(x + 1, m_h + 1);
+            const int last = std::min(x + m_n, m_width + m_h);
+            for (int p = first; p <= last; ++p)
+                segment += V::Load(Fine(bin, p));
+        }
+        segment.Store(m_window[bin].data());
+        m_position[bin] = x;
+        return segment;
+    }
+
+    // The pixels x0 .. x1 - 1 of row y; kInterior: all of them have the full
+    // n x n window. Slides the coarse window and the threshold count along.
+    template <bool kInterior>
+    void WalkSpan(const std::uint8_t* row, std::uint8_t* outRow, int rows, int x0, int x1, V& coarse, int& below)
+    {
+        for (int x = x0; x < x1; ++x) {
+            const unsigned v = row[x];
+            if (m_kernel.Wants(static_cast<std::uint8_t>(v))) {
+                const unsigned bin = v >> 4, level = v & 15;
+                const V segment = Refresh(bin, x);
+                WindowCounts counts;
+                counts.atMost = coarse.MaskedSum(Masks<Count>::kLane[bin].data(), segment, Masks<Count>::kLane[level + 1].data());
+                counts.at = segment[level];
+                counts.below = below;
+                if constexpr (kInterior) {
+                    counts.area = m_n * m_n;
+                    counts.interior = true;
+                } else {
+                    const int cols = std::min(m_width - 1, x + m_h) - std::max(0, x - m_h) + 1;
+                    counts.area = cols * rows;
+                    counts.interior = false;
+                }
+                outRow[x] = m_kernel.template Map<kInterior>(static_cast<std::uint8_t>(v), counts);
+            }
+            if (x + 1 < m_width) {
+                const std::size_t in = static_cast<std::size_t>(x) + 1 + m_n, out = static_cast<std::size_t>(x) + 1;
+                coarse.Slide(Coarse(in), Coarse(out));
+                if constexpr (Kernel::kCountsBelow)
+                    below += m_below[in] - m_below[out];
+            }
+        }
+    }
+
+    void WalkRow(int y, std::uint8_t* outRow)
+    {
+        const std::uint8_t* row = m_snap + static_cast<std::size_t>(y) * m_width;
+        const int rows = std::min(m_height - 1, y + m_h) - std::max(0, y - m_h) + 1;
+
+        V coarse{};
+        for (int p = 1; p <= m_n; ++p)
+            coarse += V::Load(Coarse(p));
+        int below = 0;
+        if constexpr (Kernel::kCountsBelow)
+            for (int p = 1; p <= m_n; ++p)
+                below += m_below[p];
+        // The column histograms moved since the last row: every fine segment is stale.
+        m_position.fill(INT_MIN / 2);
+
+        if (rows == m_n) {
+            WalkSpan<false>(row, outRow, rows, 0, m_h, coarse, below);
+            WalkSpan<true>(row, outRow, rows, m_h, m_width - m_h, coarse, below);
+            WalkSpan<false>(row, outRow, rows, m_width - m_h, m_width, coarse, below);
+        } else {
+            WalkSpan<false>(row, outRow, rows, 0, m_width, coarse, below);
+        }
+    }
+
+    const std::uint8_t* m_snap;
+    int m_width, m_height, m_n, m_h;
+    std::size_t m_columns;
+    const Kernel& m_kernel;
+    std::unique_ptr<Count[]> m_fine;    // [bin][padded column][16 levels]
+    std::unique_ptr<Count[]> m_coarse;  // [padded column][bin]
+    std::unique_ptr<int[]> m_below;     // [padded column]: levels <= threshold
+    alignas(64) std::array<std::array<Count, kBins>, kBins> m_window{};  // fine segments of the window
+    std::array<int, kBins> m_position{};  // the pixel each fine segment describes
+};
+
+template <typename Count, typename Kernel>
+bool RunBands(const std::uint8_t* snapshot, std::uint8_t* out, int width, int height, int n, const Kernel& kernel)
+{
+    std::atomic<bool> failed{false};
+    // A band first fills its column histograms over about n rows; bands of at
+    // least n / 2 rows keep that set-up small beside the band's own work, and
+    // bands of at least 16384 pixels pay for starting a thread.
+    const int minRows = std::max({8, n / 2, (16384 + width - 1) / width});
+    ParallelForBands(height, minRows, [&](int yBegin, int yEnd) {
+        CWindowBand<Count, Kernel> band(snapshot, width, height, n, kernel);
+        if (!band.Allocate()) {
+            failed = true;
+            return;
+        }
+        band.Run(yBegin, yEnd, out);
+    });
+    return !failed;
+}
+
+}  // namespace detail
+
+// Rewrites every pixel of image that kernel.Wants with kernel.Map of its
+// window counts. The caller has checked the pixel buffer and the window size.
+// Returns false, pixels unchanged, after "Out of memory!" when the snapshot or
+// a band's tables cannot be had.
+template <typename Kernel>
+bool Equalize(CDibImage& image, int n, const Kernel& kernel)
+{
+    const std::size_t count = image.PixelCount();
+    std::unique_ptr<std::uint8_t[]> snapshot(new (std::nothrow) std::uint8_t[count]);
+    if (!snapshot) {
+        ShowMessage(kOutOfMemoryMessage);
+        return false;
+    }
+    image.CopyPixelsTo(snapshot.get());
+    std::uint8_t* out = image.m_pBits.get();
+    const bool done = n <= 255
+        ? detail::RunBands<std::uint16_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel)
+        : detail::RunBands<std::uint32_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel);
+    if (!done) {
+        image.CopyPixelsFrom(snapshot.get());
+        ShowMessage(kOutOfMemoryMessage);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace local_window
