@@ -9,6 +9,21 @@ namespace {
 CFileDialogs g_standardDialogs;
 CFileDialogs* g_pDialogs = nullptr;
 
+// Both dialogs start in the folder last used by either, for the rest of the session.
+QString& LastDirectory()
+{
+    static QString directory;
+    return directory;
+}
+
+QString Chosen(const QFileDialog& dialog)
+{
+    const QString path = dialog.selectedFiles().value(0);
+    if (!path.isEmpty())
+        LastDirectory() = QFileInfo(path).absolutePath();
+    return path;
+}
+
 }  // namespace
 
 QStringList OpenFileFilters()
@@ -29,9 +44,11 @@ QString CFileDialogs::GetOpenFileName(QWidget* parent, const QStringList& filter
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(0));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (!LastDirectory().isEmpty())
+        dialog.setDirectory(LastDirectory());
+    if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles().constFirst();
+    return Chosen(dialog);
 }
 
 QString CFileDialogs::GetSaveFileName(QWidget* parent, const QString& proposedName, const QString& filter)
@@ -40,10 +57,12 @@ QString CFileDialogs::GetSaveFileName(QWidget* parent, const QString& proposedNa
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
+    if (!LastDirectory().isEmpty())
+        dialog.setDirectory(LastDirectory());
     dialog.selectFile(proposedName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles().constFirst();
+    return Chosen(dialog);
 }
 
 bool CFileDialogs::ConfirmReplace(QWidget* parent, const QString& path)

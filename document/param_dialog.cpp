@@ -1,5 +1,7 @@
 #include "document/param_dialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,7 +75,12 @@ CParamDialog::CParamDialog(const CommandSpec& command, QWidget* parent)
             widget = new QCheckBox(ToQString(control.text), this);
             break;
         }
-        widget->setGeometry(units.Rect(control.x, control.y, control.width, control.height));
+        QRect geometry = units.Rect(control.x, control.y, control.width, control.height);
+        // A label whose text runs wider in this font than in the template's is
+        // widened rather than cut ("Size of window =" must stay readable).
+        if (control.kind == DialogControl::Kind::Label || control.kind == DialogControl::Kind::CheckBox)
+            geometry.setWidth(std::max(geometry.width(), widget->sizeHint().width()));
+        widget->setGeometry(geometry);
         if (control.id >= 0)
             m_controls[control.id] = widget;
         if (widget->focusPolicy() != Qt::NoFocus) {

@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
-# Builds Lumivex and starts the workbench (installing the system packages it needs).
+# Builds the desktop workbench into build/ and starts it. Arguments are passed
+# on to the program (which opens no file named on its command line).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target lumivex
 
-if [ -x build/ui/lumivex ]; then
-  if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    echo "No display found. Start the workbench under a virtual one with:"
-    echo "  xvfb-run -a build/ui/lumivex"
-    exit 1
-  fi
-  exec build/ui/lumivex "$@"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display: Lumivex is a desktop program and needs a graphical session." >&2
+  echo "On a machine without one, start it in a virtual display:" >&2
+  echo "    xvfb-run -a -s '-screen 0 1280x900x24' scripts/run.sh" >&2
+  exit 1
 fi
-
-# Until the desktop window is built, show the command-line tool at work.
-out=$(mktemp -d)/camera-ghe.bmp
-build/cli/lumivex-cli ghe samples/camera_512x512.jpg "$out"
-echo "Result written to $out"
+exec ./build/ui/lumivex "$@"

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 
@@ -208,7 +209,7 @@ void CMainFrame::CreateMenus()
     m_pWindowMenu->addAction(Action(ids::kWindowTile));
     connect(m_pWindowMenu, &QMenu::aboutToShow, this, &CMainFrame::RebuildWindowMenu);
     m_pWindowList = new QActionGroup(this);
-    m_pWindowList->setExclusive(true);
+    m_pWindowList->setExclusive(false);  // a check mark, not a radio dot
     menu("&Help", m_menus129)->addAction(Action(ids::kAppAbout));
 }
 
@@ -271,9 +272,16 @@ void CMainFrame::ShowMenuBar(int id)
 
 void CMainFrame::AddChildFrame(CChildFrame* frame)
 {
+    const QList<QMdiSubWindow*> existing = m_pMdiArea->subWindowList();
     m_pMdiArea->addSubWindow(frame);
+    // New windows cascade from the top-left corner, one title bar further
+    // each time, and start again at the corner once they would leave the area.
     const QSize area = m_pMdiArea->viewport()->size();
-    frame->resize(std::max(200, area.width() * 2 / 3), std::max(150, area.height() * 2 / 3));
+    const QSize size(std::max(200, area.width() * 2 / 3), std::max(150, area.height() * 2 / 3));
+    const int step = std::max(8, frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame));
+    const int places = std::max(1, std::min((area.width() - size.width()) / step, (area.height() - size.height()) / step) + 1);
+    const int slot = static_cast<int>(existing.size()) % places;
+    frame->setGeometry(slot * step, slot * step, size.width(), size.height());
     connect(frame->Document(), &CLumivexDoc::TitleChanged, this, &CMainFrame::UpdateCommandUi);
     connect(frame->Document(), &CLumivexDoc::ImageChanged, this, &CMainFrame::UpdateCommandUi);
     connect(frame, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::UpdateCommandUi);
@@ -366,12 +374,24 @@ void CMainFrame::UpdateCommandUi()
 
 void CMainFrame::UpdateTitle()
 {
-    CChildFrame* frame = ActiveChildFrame();
-    // A maximized document window merges its title into the frame's itself ("Lumivex - [title]").
-    if (frame && frame->isMaximized())
-        return;
+    // "Lumivex", "Lumivex - title", or "Lumivex - [title]" while the active
+    // document window is maximized. The MDI area rewrites the frame's title
+    // itself when a window is maximized or restored; changeEvent puts this one back.
     const QString name = QString::fromLatin1(strings::kAppName);
-    setWindowTitle(frame ? name + QStringLiteral(" - ") + frame->Document()->GetTitle() : name);
+    QString title = name;
+    if (CChildFrame* frame = ActiveChildFrame()) {
+        const QString document = frame->Document()->GetTitle();
+        title += frame->isMaximized() ? QStringLiteral(" - [%1]").arg(document) : QStringLiteral(" - ") + document;
+    }
+    if (windowTitle() != title)
+        setWindowTitle(title);
+}
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange && m_pToolBar)
+        UpdateTitle();
 }
 
 void CMainFrame::RebuildWindowMenu()

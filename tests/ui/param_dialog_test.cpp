@@ -59,10 +59,24 @@ private slots:
             QCOMPARE(children.size(), qsizetype(command->dialog->controls.size()));
             for (qsizetype i = 0; i < children.size(); ++i) {
                 const DialogControl& control = command->dialog->controls[i];
-                QCOMPARE(children[i]->geometry(), units.Rect(control.x, control.y, control.width, control.height));
+                const QRect expected = units.Rect(control.x, control.y, control.width, control.height);
+                const QRect actual = children[i]->geometry();
+                if (control.kind == DialogControl::Kind::Label || control.kind == DialogControl::Kind::CheckBox) {
+                    // Texts are never cut: a label may be wider than its template, never narrower.
+                    QCOMPARE(actual.topLeft(), expected.topLeft());
+                    QCOMPARE(actual.height(), expected.height());
+                    QCOMPARE(actual.width(), std::max(expected.width(), children[i]->sizeHint().width()));
+                } else {
+                    QCOMPARE(actual, expected);
+                }
                 if (auto* label = qobject_cast<QLabel*>(children[i]))
                     QCOMPARE(label->text(), QString::fromUtf8(control.text.data(), control.text.size()));
             }
+            // A widened label still keeps clear of the fields and buttons.
+            for (QLabel* label : dialog.findChildren<QLabel*>())
+                for (QWidget* other : children)
+                    if (!qobject_cast<QLabel*>(other))
+                        QVERIFY2(!label->geometry().intersects(other->geometry()), qPrintable(label->text()));
         }
     }
 

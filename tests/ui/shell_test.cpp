@@ -11,6 +11,9 @@
 #include <QToolButton>
 #include <QToolTip>
 
+#include <QScreen>
+
+#include "core/screen_metrics.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/string_table.h"
@@ -63,6 +66,19 @@ private slots:
         QVERIFY(!Button(bench, ids::kFitToWindow)->isEnabled());
         QCOMPARE(frame.PaneText(0), QString("Ready"));
         QCOMPARE(frame.PaneText(1), QString());
+    }
+
+    void startUpTakesTheScreenFromThePrimaryScreen()
+    {
+        ResetScreenMetrics();
+        CWorkbench bench;
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const int widthPx = qRound(screen->geometry().width() * screen->devicePixelRatio());
+        const int widthMm = qRound(screen->physicalSize().width());
+        const ScreenMetrics metrics = CurrentScreenMetrics();
+        QCOMPARE(metrics.widthPx, widthPx);
+        QCOMPARE(metrics.widthMm, widthMm > 0 ? widthMm : ScreenMetricsAtDpi(widthPx).widthMm);
+        ResetScreenMetrics();
     }
 
     void aDocumentWindowBringsTheSecondMenuBar()
@@ -302,6 +318,13 @@ private slots:
         QCOMPARE(frame.WindowListTexts(), (QStringList{"&1 a && b", "&2 Lumiv2"}));
         QCOMPARE(frame.windowTitle(), QString("Lumivex - Lumiv2"));
         frame.MdiArea()->setActiveSubWindow(frame.ChildFrames()[0]);
+        QCOMPARE(frame.windowTitle(), QString("Lumivex - a & b"));
+        // A maximized document window shows its title in brackets, as it always has.
+        frame.ChildFrames()[0]->showMaximized();
+        QCoreApplication::processEvents();
+        QCOMPARE(frame.windowTitle(), QString("Lumivex - [a & b]"));
+        frame.ChildFrames()[0]->showNormal();
+        QCoreApplication::processEvents();
         QCOMPARE(frame.windowTitle(), QString("Lumivex - a & b"));
     }
 
