@@ -35,11 +35,13 @@
 //    float are unaffected.
 //
 // Cost: linear in the pixels. BoxFilter is O(1) per pixel whatever W is, every
-// other pass reads each pixel a bounded number of times. Block statistics and
-// the output pass run in row bands or block rows on several cores; each value is
-// computed by exactly one worker from the same inputs in the same order, so the
-// bytes never depend on the thread count. The float running sum of stage 6 is
-// the one sequential chain.
+// other pass reads each pixel a bounded number of times, and D is formed where
+// it is read instead of being stored. With several workers the two neighbourhood
+// planes are made side by side, and block statistics and the output pass run in
+// block rows or row bands; each value is computed by exactly one worker from the
+// same inputs in the same order, so the bytes never depend on the thread count.
+// The float running sum of stage 6 is the one sequential chain: its rounding
+// depends on the order of the terms, so it is never split.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -378,8 +380,10 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
     const double right = strip(j, gain(grid.BX - 1, by), gain(grid.BX - 1, by + 1));
     for (int x = 0; x < h; ++x)
         gains[x] = left;
-    const std::int64_t lastIndex = W - 1;
-    const double weightSum = static_cast<double>(lastIndex * lastIndex);
+    // Tiles: integer weights (exact as doubles), the four terms added in this
+    // order, divided by their integer sum (W - 1)^2.
+    const std::int64_t last = W - 1;
+    const double weightSum = static_cast<double>(last * last);
     for (int bx = 0; bx + 1 < grid.BX; ++bx) {
         const double f00 = gain(bx, by);
         const double f01 = gain(bx + 1, by);
@@ -387,13 +391,11 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
         const double f11 = gain(bx + 1, by + 1);
         double* out = gains + static_cast<std::size_t>(bx) * W + h;
         for (int i = 0; i < W; ++i) {
-            const std::int64_t w00 = (lastIndex - i) * (lastIndex - j);
-            const std::int64_t w01 = i * (lastIndex - j);
-            const std::int64_t w10 = (lastIndex - i) * j;
-            const std::int64_t w11 = static_cast<std::int64_t>(i) * j;
-            out[i] = (((static_cast<double>(w01) * f01 + static_cast<double>(w11) * f11) + static_cast<double>(w00) * f00) +
-                      static_cast<double>(w10) * f10) /
-                     weightSum;
+            const double w00 = static_cast<double>((last - i) * (last - j));
+            const double w01 = static_cast<double>(i * (last - j));
+            const double w10 = static_cast<double>((last - i) * j);
+            const double w11 = static_cast<double>(static_cast<std::int64_t>(i) * j);
+            out[i] = (((w01 * f01 + w11 * f11) + w00 * f00) + w10 * f10) / weightSum;
         }
     }
     for (int x = xr; x < grid.width; ++x)
@@ -433,8 +435,17 @@ int CDibImage::Jgace(int d, int JND0, float gamma)
     if (grid.W == 1 || grid.BX == 0 || grid.BY == 0)
         return 1;
 
-    const std::unique_ptr<std::uint8_t[]> mean = BoxFilter(grid.W);
-    const std::unique_ptr<float[]> gradient = GradientMap();
+    // The two planes are independent; with more than one worker they are made side by side.
+    std::unique_ptr<std::uint8_t[]> mean;
+    std::unique_ptr<float[]> gradient;
+    ParallelForBands(2, 1, [&](int begin, int end) {
+        for (int task = begin; task < end; ++task) {
+            if (task == 0)
+                mean = BoxFilter(grid.W);
+            else
+                gradient = GradientMap();
+        }
+    });
     jgace::Planes planes;
     planes.width = m_nWidth;
     planes.height = m_nHeight;

@@ -663,7 +663,8 @@ TEST_F(JgaceTest, FrequencyThresholdAndGain)
     // pitch * 360 is formed in double: exact, where a float product would round.
     const float screen = jgace::PixelPitch({508, 1920});
     ASSERT_NE(static_cast<double>(screen * 360.0f), static_cast<double>(screen) * 360.0);
-    EXPECT_EQ(jgace::DominantFrequency({5, 3}, 25, 200, screen), ((5.0 / 25.0 * 200) * 3.14) / (static_cast<double>(screen) * 360.0));
+    EXPECT_EQ(jgace::DominantFrequency({5, 3}, 25, 200, screen),
+              ((5.0 / 25.0 * 200) * 3.14) / (static_cast<double>(screen) * 360.0));
     EXPECT_EQ(jgace::VisibilityThreshold(0.0, 1, 3.0f), 3.0);
     EXPECT_EQ(jgace::VisibilityThreshold(2.0, 2, 1.5f), (std::exp(0.332) * 2) * 1.5);
     EXPECT_EQ(jgace::VisibilityThreshold(5.0, 0, 3.0f), 0.0);
@@ -745,6 +746,23 @@ TEST_F(JgaceTest, MatchesPlainVersionOnAssortedImages)
     EXPECT_TRUE(sawFlat);
     EXPECT_TRUE(sawDetailedGain);
     EXPECT_TRUE(sawDetailedOne);
+}
+
+TEST_F(JgaceTest, MatchesPlainVersionOnRealPhotos)
+{
+    for (const char* name :
+         {"photos/hubble_dark_400x300.bmp", "photos/coins_302x303.bmp", "photos/chelsea_451x300.bmp"}) {
+        CDibImage source;
+        ASSERT_TRUE(source.LoadFromFile(testing_support::DataPath(name)));
+        ASSERT_TRUE(source.ConvertToGray());
+        Reference ref;
+        const auto expected = ReferenceJgace(source, 200, 1, 3.0f, CurrentScreenMetrics(), ref);
+        CDibImage image;
+        image.CopyFrom(&source);
+        ASSERT_EQ(image.Jgace(200, 1, 3.0f), 1);
+        EXPECT_EQ(FirstDifference(Pixels(image), expected, image.m_nWidth), "") << name;
+        EXPECT_NE(Pixels(image), Pixels(source)) << name;
+    }
 }
 
 TEST_F(JgaceTest, ScreenMetricsChangeThePitch)
@@ -838,7 +856,8 @@ TEST_F(JgaceTest, ImagesWithoutACompleteBlockRowAreUnchanged)
 TEST_F(JgaceTest, NarrowImagesAreUnchanged)
 {
     // Below 32 columns W = 1, D = 0 and the result is the image itself.
-    for (const auto& size : {std::pair{31, 50}, std::pair{16, 16}, std::pair{3, 3}, std::pair{1, 1}, std::pair{20, 1}}) {
+    for (const auto& size :
+         {std::pair{31, 50}, std::pair{16, 16}, std::pair{3, 3}, std::pair{1, 1}, std::pair{20, 1}}) {
         auto image = MakeRandom(size.first, size.second, 71);
         const auto before = Pixels(*image);
         EXPECT_EQ(image->Jgace(200, 1, 3.0f), 1);
