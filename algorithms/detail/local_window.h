@@ -72,17 +72,21 @@ inline constexpr int kBins = 16;  // coarse bins, each a segment of 16 levels
 template <typename Count>
 struct Lanes {
     typedef Count Part __attribute__((vector_size(16)));
+    // The same vector read in place from a count table: may alias
+    // the counts, no alignment promised.
+    typedef Count InPlace __attribute__((vector_size(16), may_alias, aligned(alignof(Count))));
     static constexpr int kParts = static_cast<int>(kBins * sizeof(Count) / 16);
+    static constexpr int kPerPart = static_cast<int>(16 / sizeof(Count));
     Part part[kParts];
 
     static Lanes Load(const Count* p)
     {
         Lanes v;
-        std::memcpy(v.part, p, sizeof v.part);
+        for (int i = 0; i < kParts; ++i)
+            v.part[i] = *reinterpret_cast<const InPlace*>(p + i * kPerPart);
         return v;
     }
-    void Store(Count* p) const { std::memcpy(p, part, sizeof part); }
-    Count operator[](unsigned lane) const { return part[lane / (16 / sizeof(Count))][lane % (16 / sizeof(Count))]; }
+    Count operator[](unsigned lane) const { return part[lane / kPerPart][lane % kPerPart]; }
 
     Lanes& operator+=(const Lanes& o)
     {
@@ -157,14 +161,19 @@ public:
 
     void Run(int yBegin, int yEnd, std::uint8_t* out)
     {
+        // Where level v of padded column 0 sits in the fine table.
+        for (unsigned v = 0; v < 256; ++v)
+            m_levelOffset[v] = (v >> 4) * m_columns * kBins + (v & 15);
         for (int r = std::max(0, yBegin - m_h); r <= std::min(m_height - 1, yBegin + m_h); ++r)
-            CountRow<+1>(r);
+            CountRow(r);
         for (int y = yBegin; y < yEnd; ++y) {
             if (y > yBegin) {
-                if (y - m_h - 1 >= 0)
-                    CountRow<-1>(y - m_h - 1);
-                if (y + m_h < m_height)
-                    CountRow<+1>(y + m_h);
+                if (y - m_h - 1 >= 0 && y + m_h < m_height)
+                    MoveRow(y - m_h - 1, y + m_h);
+                else if (y - m_h - 1 >= 0)
+                    UncountRow(y - m_h - 1);
+                else if (y + m_h < m_height)
+                    CountRow(y + m_h);
             }
             WalkRow(y, out + static_cast<std::size_t>(y) * m_width);
         }
@@ -174,99 +183,133 @@ private:
     const Count* Fine(unsigned bin, std::size_t p) const { return m_fine.get() + (bin * m_columns + p) * kBins; }
     const Count* Coarse(std::size_t p) const { return m_coarse.get() + p * kBins; }
 
-    template <int kSign>
-    void CountRow(int r)
+    // Adds row r to the column histograms (kIn), takes row r out of them
+    // (kOut), or both at once: the window's top row leaves as its new bottom
+    // row arrives.
+    void UpdateColumns(const std::uint8_t* in, const std::uint8_t* out)
     {
-        const std::uint8_t* row = m_snap + static_cast<std::size_t>(r) * m_width;
-        const std::size_t first = static_cast<std::size_t>(m_h) + 1;
+        Count* const fine = m_fine.get();
+        Count* const coarse = m_coarse.get();
+        int* const below = m_below.get();
+        const std::size_t* const offset = m_levelOffset.data();
+        const int threshold = m_kernel.threshold;
         for (int c = 0; c < m_width; ++c) {
-            const unsigned v = row[c];
-            const std::size_t p = first + c;
-            m_fine[((v >> 4) * m_columns + p) * kBins + (v & 15)] += static_cast<Count>(kSign);
-            m_coarse[p * kBins + (v >> 4)] += static_cast<Count>(kSign);
-            if constexpr (Kernel::kCountsBelow)
-                m_below[p] += static_cast<int>(v) <= m_kernel.threshold ? kSign : 0;
-        }
-    }
-
-    // Fine segment bin of the window histogram, brought to pixel x: slid over
-    // the columns it missed, or summed afresh when it is further behind than
-    // half a window.
-    V Refresh(unsigned bin, int x)
-    {
-        V segment = V::Load(m_window[bin].data());
-        const int gap = x - m_position[bin];
-        if (gap == 0)
-            return segment;
-        if (gap <= m_h) {
-            for (int p = m_position[bin] + 1; p <= x; ++p)
-                segment.Slide(Fine(bin, static_cast<std::size_t>(p) + m_n), Fine(bin, p));
-        } else {
-            segment = V{};
-            const int first = std::max(x + 1, m_h + 1);
-            const int last = std::min(x + m_n, m_width + m_h);
-            for (int p = first; p <= last; ++p)
-                segment += V::Load(Fine(bin, p));
-        }
-        segment.Store(m_window[bin].data());
-        m_position[bin] = x;
-        return segment;
-    }
-
-    // The pixels x0 .. x1 - 1 of row y; kInterior: all of them have the full
-    // n x n window. Slides the coarse window and the threshold count along.
-    template <bool kInterior>
-    void WalkSpan(const std::uint8_t* row, std::uint8_t* outRow, int rows, int x0, int x1, V& coarse, int& below)
-    {
-        for (int x = x0; x < x1; ++x) {
-            const unsigned v = row[x];
-            if (m_kernel.Wants(static_cast<std::uint8_t>(v))) {
-                const unsigned bin = v >> 4, level = v & 15;
-                const V segment = Refresh(bin, x);
-                WindowCounts counts;
-                counts.atMost = coarse.MaskedSum(Masks<Count>::kLane[bin].data(), segment, Masks<Count>::kLane[level + 1].data());
-                counts.at = segment[level];
-                counts.below = below;
-                if constexpr (kInterior) {
-                    counts.area = m_n * m_n;
-                    counts.interior = true;
-                } else {
-                    const int cols = std::min(m_width - 1, x + m_h) - std::max(0, x - m_h) + 1;
-                    counts.area = cols * rows;
-                    counts.interior = false;
-                }
-                outRow[x] = m_kernel.template Map<kInterior>(static_cast<std::uint8_t>(v), counts);
-            }
-            if (x + 1 < m_width) {
-                const std::size_t in = static_cast<std::size_t>(x) + 1 + m_n, out = static_cast<std::size_t>(x) + 1;
-                coarse.Slide(Coarse(in), Coarse(out));
+            const std::size_t p = static_cast<std::size_t>(m_h) + 1 + c;
+            if (out) {
+                const unsigned v = out[c];
+                --fine[offset[v] + p * kBins];
+                --coarse[p * kBins + (v >> 4)];
                 if constexpr (Kernel::kCountsBelow)
-                    below += m_below[in] - m_below[out];
+                    below[p] -= static_cast<int>(v) <= threshold;
+            }
+            if (in) {
+                const unsigned v = in[c];
+                ++fine[offset[v] + p * kBins];
+                ++coarse[p * kBins + (v >> 4)];
+                if constexpr (Kernel::kCountsBelow)
+                    below[p] += static_cast<int>(v) <= threshold;
             }
         }
     }
+    const std::uint8_t* Row(int r) const { return m_snap + static_cast<std::size_t>(r) * m_width; }
+    void CountRow(int r) { UpdateColumns(Row(r), nullptr); }
+    void UncountRow(int r) { UpdateColumns(nullptr, Row(r)); }
+    void MoveRow(int rOut, int rIn) { UpdateColumns(Row(rIn), Row(rOut)); }
+
+    // The running window of one output row. Everything the pixel loop touches
+    // is held here, in locals: the byte stores of the results may alias any
+    // memory the compiler cannot see is private, and would otherwise force
+    // every count back to memory after every pixel.
+    struct RowWindow {
+        const Kernel kernel;
+        const Count* fine;
+        const Count* coarseColumns;
+        const int* belowColumns;
+        int width, n, h, rows;
+        V coarse;
+        int below;
+        V segments[kBins];
+        int position[kBins];  // the pixel each fine segment describes
+
+        // Fine segment bin of the window histogram, brought to pixel x: slid
+        // over the columns it missed, or summed afresh when it is further
+        // behind than half a window.
+        [[gnu::always_inline]] V Refresh(unsigned bin, int x)
+        {
+            const int gap = x - position[bin];
+            if (gap == 0)
+                return segments[bin];
+            const Count* column = fine + bin * static_cast<std::size_t>(width + n) * kBins;
+            V segment;
+            if (gap <= h) {
+                segment = segments[bin];
+                for (int p = position[bin] + 1; p <= x; ++p)
+                    segment.Slide(column + static_cast<std::size_t>(p + n) * kBins, column + static_cast<std::size_t>(p) * kBins);
+            } else {
+                segment = V{};
+                const int first = std::max(x + 1, h + 1);
+                const int last = std::min(x + n, width + h);
+                for (int p = first; p <= last; ++p)
+                    segment += V::Load(column + static_cast<std::size_t>(p) * kBins);
+            }
+            segments[bin] = segment;
+            position[bin] = x;
+            return segment;
+        }
+
+        // The pixels x0 .. x1 - 1; kInterior: all of them have the full n x n
+        // window. Slides the coarse window and the threshold count along.
+        template <bool kInterior>
+        [[gnu::always_inline]] void Walk(const std::uint8_t* row, std::uint8_t* outRow, int x0, int x1)
+        {
+            for (int x = x0; x < x1; ++x) {
+                const unsigned v = row[x];
+                if (kernel.Wants(static_cast<std::uint8_t>(v))) {
+                    const unsigned bin = v >> 4, level = v & 15;
+                    const V segment = Refresh(bin, x);
+                    WindowCounts counts;
+                    counts.atMost = coarse.MaskedSum(Masks<Count>::kLane[bin].data(), segment, Masks<Count>::kLane[level + 1].data());
+                    counts.at = segment[level];
+                    counts.below = below;
+                    if constexpr (kInterior) {
+                        counts.area = n * n;
+                        counts.interior = true;
+                    } else {
+                        const int cols = std::min(width - 1, x + h) - std::max(0, x - h) + 1;
+                        counts.area = cols * rows;
+                        counts.interior = false;
+                    }
+                    outRow[x] = kernel.template Map<kInterior>(static_cast<std::uint8_t>(v), counts);
+                }
+                if (x + 1 < width) {
+                    const std::size_t in = static_cast<std::size_t>(x) + 1 + n, out = static_cast<std::size_t>(x) + 1;
+                    coarse.Slide(coarseColumns + in * kBins, coarseColumns + out * kBins);
+                    if constexpr (Kernel::kCountsBelow)
+                        below += belowColumns[in] - belowColumns[out];
+                }
+            }
+        }
+    };
 
     void WalkRow(int y, std::uint8_t* outRow)
     {
         const std::uint8_t* row = m_snap + static_cast<std::size_t>(y) * m_width;
-        const int rows = std::min(m_height - 1, y + m_h) - std::max(0, y - m_h) + 1;
-
-        V coarse{};
+        RowWindow w{m_kernel, m_fine.get(), m_coarse.get(), m_below.get(), m_width, m_n, m_h,
+                    std::min(m_height - 1, y + m_h) - std::max(0, y - m_h) + 1, V{}, 0, {}, {}};
         for (int p = 1; p <= m_n; ++p)
-            coarse += V::Load(Coarse(p));
-        int below = 0;
+            w.coarse += V::Load(Coarse(p));
         if constexpr (Kernel::kCountsBelow)
             for (int p = 1; p <= m_n; ++p)
-                below += m_below[p];
+                w.below += m_below[p];
         // The column histograms moved since the last row: every fine segment is stale.
-        m_position.fill(INT_MIN / 2);
+        std::fill(std::begin(w.position), std::end(w.position), INT_MIN / 2);
 
-        if (rows == m_n) {
-            WalkSpan<false>(row, outRow, rows, 0, m_h, coarse, below);
-            WalkSpan<true>(row, outRow, rows, m_h, m_width - m_h, coarse, below);
-            WalkSpan<false>(row, outRow, rows, m_width - m_h, m_width, coarse, below);
+        if (w.rows == m_n) {
+            w.template Walk<false>(row, outRow, 0, m_h);
+            w.template Walk<true>(row, outRow, m_h, m_width - m_h);
+            w.template Walk<false>(row, outRow, m_width - m_h, m_width);
         } else {
-            WalkSpan<false>(row, outRow, rows, 0, m_width, coarse, below);
+            w.template Walk<false>(row, outRow, 0, m_width);
         }
     }
 
@@ -277,8 +320,7 @@ private:
     std::unique_ptr<Count[]> m_fine;    // [bin][padded column][16 levels]
     std::unique_ptr<Count[]> m_coarse;  // [padded column][bin]
     std::unique_ptr<int[]> m_below;     // [padded column]: levels <= threshold
-    alignas(64) std::array<std::array<Count, kBins>, kBins> m_window{};  // fine segments of the window
-    std::array<int, kBins> m_position{};  // the pixel each fine segment describes
+    std::array<std::size_t, 256> m_levelOffset{};
 };
 
 template <typename Count, typename Kernel>
