@@ -59,6 +59,7 @@ CMainFrame::CMainFrame(CLumivexApp* app) : m_pApp(app)
 CMainFrame::~CMainFrame()
 {
     qApp->removeEventFilter(this);
+    m_pMdiArea->disconnect(this);
     // Document windows go before the frame's bars and actions they refer to.
     const QList<QMdiSubWindow*> windows = m_pMdiArea->subWindowList();
     for (QMdiSubWindow* window : windows)
@@ -116,6 +117,9 @@ void CMainFrame::CreateActions()
     Action(ids::kFileSaveAs)->setIcon(QIcon(QStringLiteral(":/icons/save.png")));
     Action(ids::kHistogram)->setIcon(QIcon(QStringLiteral(":/icons/histogram.png")));
     Action(ids::kFitToWindow)->setIcon(QIcon(QStringLiteral(":/icons/fit.png")));
+    // The pictures belong to the toolbar; menu items stay plain text.
+    for (int id : {ids::kFileOpen, ids::kFileSaveAs, ids::kHistogram, ids::kFitToWindow})
+        Action(id)->setIconVisibleInMenu(false);
 
     connect(Action(ids::kFileNew), &QAction::triggered, this, [this] { m_pApp->OnFileNew(); });
     connect(Action(ids::kFileOpen), &QAction::triggered, this, [this] { m_pApp->OnFileOpen(); });

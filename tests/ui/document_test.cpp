@@ -174,6 +174,20 @@ private slots:
         QVERIFY(Pixels(reread) == Pixels(*document->m_pImage));
     }
 
+    void theSaveKeyOpensSaveAs()
+    {
+        CWorkbench bench;
+        bench.NewDocumentWith(MakePhotoLike(9, 5, 9))->SetTitle("keyed");
+        CMainFrame& frame = bench.Frame();
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QTest::keyClick(frame.focusWidget() ? frame.focusWidget() : &frame, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(bench.dialogs.proposedNames, QStringList{"keyed.bmp"});
+        // The open key, too, reaches its dialog from a document window.
+        QTest::keyClick(frame.focusWidget() ? frame.focusWidget() : &frame, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(bench.dialogs.openFilters.size(), qsizetype(3));
+    }
+
     void anAddedExtensionNeedsConfirmationToReplace()
     {
         const QString existing = m_dir.filePath("keep.bmp");
