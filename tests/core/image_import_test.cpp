@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -177,7 +178,11 @@ TEST(LoadFromFile, RefusesWhatIsNotARegularReadableFile)
     const std::string dir = TempDir("import_not_files");
     const std::string fifo = dir + "/pipe.bmp";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {dir + "/missing.bmp", dir, fifo, std::string()}) {
+    // Beyond 1 GiB: refused before anything is read (the file is sparse, it costs no disk).
+    const std::string huge = dir + "/huge.bmp";
+    std::filesystem::copy_file(DataPath("photos/chelsea_451x300.bmp"), huge);
+    std::filesystem::resize_file(huge, (std::uintmax_t{1} << 30) + 1);
+    for (const std::string& path : {dir + "/missing.bmp", dir, fifo, huge, std::string()}) {
         CDibImage image;
         EXPECT_FALSE(image.LoadFromFile(path)) << path;  // a FIFO must not block either
         EXPECT_EQ(image.m_pBitmap, nullptr);
