@@ -29,6 +29,7 @@ std::uint8_t AheLevel(int atMost, int area)
 }
 
 struct AheKernel {
+    static constexpr bool kCountsAt = false;
     static constexpr bool kCountsBelow = false;
     int threshold = -1;
     // AheLevel(cnt, n * n) for every cnt, when n * n is small enough to tabulate.
@@ -47,6 +48,7 @@ struct AheKernel {
 };
 
 struct TaheKernel {
+    static constexpr bool kCountsAt = false;
     static constexpr bool kCountsBelow = true;
     int threshold;  // 0..255
 

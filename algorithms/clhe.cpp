@@ -31,6 +31,7 @@ namespace {
 constexpr char kAlphaMessage[] = "Factor alpha is not in range 0\u00F7" "1";
 
 struct ClheKernel {
+    static constexpr bool kCountsAt = true;
     static constexpr bool kCountsBelow = false;
     int threshold = -1;
     std::array<long long, 256> globalBelow{};  // input pixels strictly below each level

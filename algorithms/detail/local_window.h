@@ -323,6 +323,98 @@ private:
     std::array<std::size_t, 256> m_levelOffset{};
 };
 
+// Small windows are counted directly: every interior pixel compares its
+// level with the n * n levels around it, 16 neighbouring pixels at a time in
+// byte lanes (an n * n count of at most 225 fits a byte), which for n up to
+// kDirectMax costs less than keeping histograms. The frame of border pixels is
+// counted one cut window at a time.
+inline constexpr int kDirectMax = 15;
+static_assert(kDirectMax == 15, "CountDirectly is instantiated for every odd n from 3 to 15");
+
+template <int n, typename Kernel>
+void CountDirectly(const std::uint8_t* snap, std::uint8_t* out, int width, int height, int yBegin, int yEnd, const Kernel& kernel)
+{
+    typedef std::uint8_t Bytes __attribute__((vector_size(16)));
+    typedef std::uint8_t BytesInPlace __attribute__((vector_size(16), may_alias, aligned(1)));
+    const int h = (n - 1) / 2;
+    auto row = [&](int y) { return snap + static_cast<std::size_t>(y) * width; };
+
+    // One border pixel: its cut window counted level by level.
+    auto countCut = [&](int x, int y) {
+        const std::uint8_t v = row(y)[x];
+        if (!kernel.Wants(v))
+            return;
+        const int x0 = std::max(0, x - h), x1 = std::min(width - 1, x + h);
+        const int y0 = std::max(0, y - h), y1 = std::min(height - 1, y + h);
+        WindowCounts counts{0, 0, 0, (x1 - x0 + 1) * (y1 - y0 + 1), false};
+        for (int r = y0; r <= y1; ++r) {
+            for (int c = x0; c <= x1; ++c) {
+                const std::uint8_t level = row(r)[c];
+                counts.atMost += level <= v;
+                counts.at += level == v;
+                if constexpr (Kernel::kCountsBelow)
+                    counts.below += level <= kernel.threshold;
+            }
+        }
+        out[static_cast<std::size_t>(y) * width + x] = kernel.template Map<false>(v, counts);
+    };
+
+    const Bytes threshold = Bytes{} + static_cast<std::uint8_t>(Kernel::kCountsBelow ? kernel.threshold : 0);
+    const Bytes one = Bytes{} + 1;
+    for (int y = yBegin; y < yEnd; ++y) {
+        if (y < h || y >= height - h) {
+            for (int x = 0; x < width; ++x)
+                countCut(x, y);
+            continue;
+        }
+        for (int x = 0; x < h; ++x)
+            countCut(x, y);
+        int x = h;
+        for (; x + 16 <= width - h; x += 16) {
+            const Bytes centre = *reinterpret_cast<const BytesInPlace*>(row(y) + x);
+            Bytes atMost{}, at{}, below{};
+            for (int r = y - h; r <= y + h; ++r) {
+                const std::uint8_t* first = row(r) + x - h;
+                for (int c = 0; c < n; ++c) {
+                    const Bytes level = *reinterpret_cast<const BytesInPlace*>(first + c);
+                    atMost += reinterpret_cast<Bytes>(level <= centre) & one;
+                    if constexpr (Kernel::kCountsAt)
+                        at += reinterpret_cast<Bytes>(level == centre) & one;
+                    if constexpr (Kernel::kCountsBelow)
+                        below += reinterpret_cast<Bytes>(level <= threshold) & one;
+                }
+            }
+            for (int lane = 0; lane < 16; ++lane) {
+                const std::uint8_t v = centre[lane];
+                if (kernel.Wants(v))
+                    out[static_cast<std::size_t>(y) * width + x + lane] =
+                        kernel.template Map<true>(v, WindowCounts{atMost[lane], at[lane], below[lane], n * n, true});
+            }
+        }
+        for (; x < width; ++x) {
+            if (x < width - h) {
+                // Interior pixels past the last group of 16: counted like the border, with the full window.
+                const std::uint8_t v = row(y)[x];
+                if (!kernel.Wants(v))
+                    continue;
+                WindowCounts counts{0, 0, 0, n * n, true};
+                for (int r = y - h; r <= y + h; ++r) {
+                    for (int c = x - h; c <= x + h; ++c) {
+                        const std::uint8_t level = row(r)[c];
+                        counts.atMost += level <= v;
+                        counts.at += level == v;
+                        if constexpr (Kernel::kCountsBelow)
+                            counts.below += level <= kernel.threshold;
+                    }
+                }
+                out[static_cast<std::size_t>(y) * width + x] = kernel.template Map<true>(v, counts);
+            } else {
+                countCut(x, y);
+            }
+        }
+    }
+}
+
 template <typename Count, typename Kernel>
 bool RunBands(const std::uint8_t* snapshot, std::uint8_t* out, int width, int height, int n, const Kernel& kernel)
 {
@@ -359,6 +451,23 @@ bool Equalize(CDibImage& image, int n, const Kernel& kernel)
     }
     image.CopyPixelsTo(snapshot.get());
     std::uint8_t* out = image.m_pBits.get();
+    if (n <= detail::kDirectMax) {
+        const int width = image.m_nWidth, height = image.m_nHeight;
+        ParallelForBands(height, std::max(8, (16384 + width - 1) / width), [&](int yBegin, int yEnd) {
+            // A window size known at compile time unrolls the n x n comparisons.
+            const std::uint8_t* snap = snapshot.get();
+            switch (n) {
+            case 3: detail::CountDirectly<3>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            case 5: detail::CountDirectly<5>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            case 7: detail::CountDirectly<7>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            case 9: detail::CountDirectly<9>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            case 11: detail::CountDirectly<11>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            case 13: detail::CountDirectly<13>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            default: detail::CountDirectly<15>(snap, out, width, height, yBegin, yEnd, kernel); break;
+            }
+        });
+        return true;
+    }
     const bool done = n <= 255
         ? detail::RunBands<std::uint16_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel)
         : detail::RunBands<std::uint32_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel);
