@@ -6,8 +6,11 @@
 // document can be exercised without the main window.
 #pragma once
 
+#include <memory>
+
 #include <QString>
 
+class CDibImage;
 class CLumivexDoc;
 class QWidget;
 
@@ -26,6 +29,10 @@ public:
     virtual void AddToRecentFileList(const QString& path) = 0;
     // Owner of the dialogs and message boxes.
     virtual QWidget* MainWindow() = 0;
+    // A histogram window for image (whose histogram has been counted), owned
+    // by the main window, shown and activated; null when none could be made.
+    // The caller owns the object; the image must outlive it.
+    virtual std::unique_ptr<QWidget> CreateHistogramDlg(CDibImage* image) = 0;
 };
 
 // The host documents talk to; null before start-up and after shutdown.

@@ -55,7 +55,11 @@ QString FileTitleOf(const QString& path)
 
 CLumivexDoc::CLumivexDoc() = default;
 
-CLumivexDoc::~CLumivexDoc() = default;
+CLumivexDoc::~CLumivexDoc()
+{
+    // The histogram window reads the image: it goes first.
+    m_pHistogramDlg.reset();
+}
 
 void CLumivexDoc::SetTitle(const QString& title)
 {
@@ -97,6 +101,9 @@ bool CLumivexDoc::OnOpenDocument(const QString& path)
 
 void CLumivexDoc::AttachImage(std::unique_ptr<CDibImage> image)
 {
+    // A histogram window would go on reading the image being replaced.
+    if (m_bHistogramShown)
+        OnHistogram();
     m_pImage = std::move(image);
 }
 
@@ -201,4 +208,24 @@ void CLumivexDoc::OnProcessingCommand(const CommandSpec& command)
     document->UpdateAllViews();
     document->m_strElapsed = QString::fromStdString(result.elapsed);
     document->ShowElapsedTime();
+}
+
+void CLumivexDoc::OnHistogram()
+{
+    if (!m_pImage)
+        return;
+    if (m_bHistogramShown) {
+        m_bHistogramShown = false;
+        m_pHistogramDlg.reset();  // destroys the window with the object
+        return;
+    }
+    if (!m_pImage->ComputeHistogram())
+        return;  // "Histogram error" has been shown
+    CDocHost* host = TheDocHost();
+    m_pHistogramDlg = host ? host->CreateHistogramDlg(m_pImage.get()) : nullptr;
+    if (!m_pHistogramDlg)
+        return;
+    // The title of this moment; a later Save As does not rename the window.
+    m_pHistogramDlg->setWindowTitle(QStringLiteral("Histogram - ") + m_strTitle);
+    m_bHistogramShown = true;
 }

@@ -47,6 +47,10 @@ public:
     void OnFileSaveAs();
     // One processing command from the table: dialog, copy, timed operation, new document.
     void OnProcessingCommand(const CommandSpec& command);
+    // View > Histogram: shows the histogram window titled "Histogram - " and
+    // this document's title, or removes it when it is shown. Nothing happens
+    // without an image, nor (after "Histogram error") without gray pixels.
+    void OnHistogram();
 
     bool HasImage() const { return m_pImage != nullptr; }
     const QString& GetTitle() const { return m_strTitle; }

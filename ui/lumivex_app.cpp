@@ -10,6 +10,7 @@
 #include "document/lumivex_doc.h"
 #include "ui/about_dlg.h"
 #include "ui/child_frame.h"
+#include "ui/histogram_dlg.h"
 #include "ui/lumivex_view.h"
 #include "ui/main_frame.h"
 #include "ui/message_box.h"
@@ -171,4 +172,12 @@ void CLumivexApp::SetPaneText(int pane, const QString& text)
 QWidget* CLumivexApp::MainWindow()
 {
     return m_pMainWnd.get();
+}
+
+std::unique_ptr<QWidget> CLumivexApp::CreateHistogramDlg(CDibImage* image)
+{
+    auto dialog = std::make_unique<CHistogramDlg>(image, m_pMainWnd.get());
+    if (!dialog->Create())
+        return nullptr;
+    return dialog;
 }

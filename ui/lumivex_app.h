@@ -45,6 +45,7 @@ public:
     void SetPaneText(int pane, const QString& text) override;
     void AddToRecentFileList(const QString& path) override;
     QWidget* MainWindow() override;
+    std::unique_ptr<QWidget> CreateHistogramDlg(CDibImage* image) override;
 
 private:
     std::unique_ptr<CMainFrame> m_pMainWnd;

@@ -141,8 +141,11 @@ void CMainFrame::CreateActions()
         statusBar()->setVisible(shown);
         UpdateCommandUi();
     });
-    // View > Histogram: the histogram window is not part of this build yet,
-    // so the command stays disabled (UpdateCommandUi) and has no handler.
+    connect(Action(ids::kHistogram), &QAction::triggered, this, [this] {
+        if (CLumivexDoc* document = ActiveDocument())
+            document->OnHistogram();
+        UpdateCommandUi();
+    });
     connect(Action(ids::kFitToWindow), &QAction::triggered, this, [this] {
         if (CLumivexView* view = ActiveView())
             view->OnFitToWindow();
@@ -361,8 +364,9 @@ void CMainFrame::UpdateCommandUi()
     for (const CommandSpec& command : Commands())
         Action(command.id)->setEnabled(hasImage);
 
-    Action(ids::kHistogram)->setEnabled(false);
-    Action(ids::kHistogram)->setChecked(false);
+    // Available in any document window; it does nothing where there is no image.
+    Action(ids::kHistogram)->setEnabled(frame != nullptr);
+    Action(ids::kHistogram)->setChecked(document && document->m_bHistogramShown);
 
     CLumivexView* view = frame ? frame->View() : nullptr;
     Action(ids::kFitToWindow)->setEnabled(view != nullptr);

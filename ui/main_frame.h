@@ -3,8 +3,8 @@
 //
 // Menu bar 128 shows while no document window is active, 129 while one is.
 // A command is enabled only while something can carry it out: Save As and
-// the processing commands need an active document with an image, Fit image to
-// window an active document window. Status pane 0 shows "Ready", the prompt of
+// the processing commands need an active document with an image, Histogram
+// and Fit image to window an active document window. Status pane 0 shows "Ready", the prompt of
 // the menu item or toolbar button under the pointer, or the view's pixel
 // readout; pane 1 the active document's elapsed time; panes 2 to 4 the lock keys.
 #pragma once
