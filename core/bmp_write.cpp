@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "core/dib_image.h"
@@ -241,7 +242,12 @@ bool CDibImage::SaveAsBmp(const std::string& path) const
         ReportFileError(EFBIG, path);
         return false;
     }
-    const int error = WriteBmp(ResolveTarget(path), m_pBits.get(), m_nWidth, m_nHeight, static_cast<std::uint32_t>(stride));
+    int error = 0;
+    try {
+        error = WriteBmp(ResolveTarget(path), m_pBits.get(), m_nWidth, m_nHeight, static_cast<std::uint32_t>(stride));
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;  // the row buffer or a path string; the temporary file is gone already
+    }
     if (error != 0) {
         ReportFileError(error, path);
         return false;
