@@ -10,7 +10,11 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)"
+# Only what the guide runs: the whole tree (tests, benchmarks) is not needed here.
+cmake --build build -j "$(nproc)" --target lumivex-cli
+if cmake --build build --target help | grep -q '^lumivex-screenshots:'; then
+  cmake --build build -j "$(nproc)" --target lumivex-screenshots
+fi
 
 sample=samples/chelsea_451x300.bmp
 out=docs/guide/gallery
