@@ -323,11 +323,12 @@ private:
     std::array<std::size_t, 256> m_levelOffset{};
 };
 
-// Small windows are counted directly: every interior pixel compares its
-// level with the n * n levels around it, 16 neighbouring pixels at a time in
-// byte lanes (an n * n count of at most 225 fits a byte), which for n up to
-// kDirectMax costs less than keeping histograms. The frame of border pixels is
-// counted one cut window at a time.
+// Small windows are counted directly: every pixel compares its level with
+// the levels of its window, 16 neighbouring pixels at a time in byte lanes (a
+// count of at most 15 * 15 = 225 fits a byte), which for n up to kDirectMax
+// costs less than keeping histograms. Only the pixels whose window is cut at
+// the left or right edge, and the few left over after the last group of 16,
+// are counted one at a time.
 inline constexpr int kDirectMax = 15;
 static_assert(kDirectMax == 15, "CountDirectly is instantiated for every odd n from 3 to 15");
 
@@ -339,14 +340,14 @@ void CountDirectly(const std::uint8_t* snap, std::uint8_t* out, int width, int h
     const int h = (n - 1) / 2;
     auto row = [&](int y) { return snap + static_cast<std::size_t>(y) * width; };
 
-    // One border pixel: its cut window counted level by level.
-    auto countCut = [&](int x, int y) {
+    // One pixel at a time: its cut window counted level by level.
+    auto countOne = [&](int x, int y) {
         const std::uint8_t v = row(y)[x];
         if (!kernel.Wants(v))
             return;
         const int x0 = std::max(0, x - h), x1 = std::min(width - 1, x + h);
         const int y0 = std::max(0, y - h), y1 = std::min(height - 1, y + h);
-        WindowCounts counts{0, 0, 0, (x1 - x0 + 1) * (y1 - y0 + 1), false};
+        WindowCounts counts{0, 0, 0, (x1 - x0 + 1) * (y1 - y0 + 1), x1 - x0 + 1 == n && y1 - y0 + 1 == n};
         for (int r = y0; r <= y1; ++r) {
             for (int c = x0; c <= x1; ++c) {
                 const std::uint8_t level = row(r)[c];
@@ -362,18 +363,17 @@ void CountDirectly(const std::uint8_t* snap, std::uint8_t* out, int width, int h
     const Bytes threshold = Bytes{} + static_cast<std::uint8_t>(Kernel::kCountsBelow ? kernel.threshold : 0);
     const Bytes one = Bytes{} + 1;
     for (int y = yBegin; y < yEnd; ++y) {
-        if (y < h || y >= height - h) {
-            for (int x = 0; x < width; ++x)
-                countCut(x, y);
-            continue;
-        }
-        for (int x = 0; x < h; ++x)
-            countCut(x, y);
-        int x = h;
+        // Rows cut at the top and bottom of the image; the columns of the
+        // pixels h .. width - h - 1 are never cut.
+        const int r0 = std::max(0, y - h), r1 = std::min(height - 1, y + h);
+        const int rows = r1 - r0 + 1;
+        int x = 0;
+        for (; x < h; ++x)
+            countOne(x, y);
         for (; x + 16 <= width - h; x += 16) {
             const Bytes centre = *reinterpret_cast<const BytesInPlace*>(row(y) + x);
             Bytes atMost{}, at{}, below{};
-            for (int r = y - h; r <= y + h; ++r) {
+            for (int r = r0; r <= r1; ++r) {
                 const std::uint8_t* first = row(r) + x - h;
                 for (int c = 0; c < n; ++c) {
                     const Bytes level = *reinterpret_cast<const BytesInPlace*>(first + c);
@@ -384,34 +384,17 @@ void CountDirectly(const std::uint8_t* snap, std::uint8_t* out, int width, int h
                         below += reinterpret_cast<Bytes>(level <= threshold) & one;
                 }
             }
+            std::uint8_t* target = out + static_cast<std::size_t>(y) * width + x;
             for (int lane = 0; lane < 16; ++lane) {
                 const std::uint8_t v = centre[lane];
-                if (kernel.Wants(v))
-                    out[static_cast<std::size_t>(y) * width + x + lane] =
-                        kernel.template Map<true>(v, WindowCounts{atMost[lane], at[lane], below[lane], n * n, true});
-            }
-        }
-        for (; x < width; ++x) {
-            if (x < width - h) {
-                // Interior pixels past the last group of 16: counted like the border, with the full window.
-                const std::uint8_t v = row(y)[x];
                 if (!kernel.Wants(v))
                     continue;
-                WindowCounts counts{0, 0, 0, n * n, true};
-                for (int r = y - h; r <= y + h; ++r) {
-                    for (int c = x - h; c <= x + h; ++c) {
-                        const std::uint8_t level = row(r)[c];
-                        counts.atMost += level <= v;
-                        counts.at += level == v;
-                        if constexpr (Kernel::kCountsBelow)
-                            counts.below += level <= kernel.threshold;
-                    }
-                }
-                out[static_cast<std::size_t>(y) * width + x] = kernel.template Map<true>(v, counts);
-            } else {
-                countCut(x, y);
+                const WindowCounts counts{atMost[lane], at[lane], below[lane], n * rows, rows == n};
+                target[lane] = rows == n ? kernel.template Map<true>(v, counts) : kernel.template Map<false>(v, counts);
             }
         }
+        for (; x < width; ++x)
+            countOne(x, y);
     }
 }
 
