@@ -7,13 +7,21 @@
 // input; results go to the live buffer, so the order of the pixels does not
 // matter and row bands can run on several cores with identical output.
 //
-// Method. Each row band keeps one histogram per column, covering the rows of
-// the current output row's window (cut at the top and bottom of the image),
-// and moves them down one row per output row: two count updates per column.
-// Columns outside the image are kept as empty histograms, so a window cut at
-// the left or right edge is simply a window over some empty columns and border
-// pixels cost what interior pixels cost. The histograms are split into 16
-// coarse bins of 16 levels and 16 fine segments:
+// The walk hands each pixel's window counts (levels <= v, levels == v, levels
+// <= a threshold, area, whole or cut) to a kernel that turns them into the
+// new level; AHE, TAHE and CLHE differ only in their kernels. Two ways of
+// counting give the same counts:
+//
+// Small windows (n <= 15): direct comparison, 16 pixels at a time in byte
+// lanes (CountDirectly below).
+//
+// Larger windows: each row band keeps one histogram per column, covering the
+// rows of the current output row's window (cut at the top and bottom of the
+// image), and moves them down one row per output row: two count updates per
+// column. Columns outside the image are kept as empty histograms, so a window
+// cut at the left or right edge is simply a window over some empty columns and
+// border pixels cost what interior pixels cost. The histograms are split into
+// 16 coarse bins of 16 levels and 16 fine segments:
 //   - the coarse window histogram slides one column per pixel (16 counts in,
 //     16 out);
 //   - a fine segment of the window histogram is brought up to date only when a
@@ -21,11 +29,12 @@
 //     if it has fallen far behind, by summing it afresh over the window;
 //   - the count of levels <= v is then the coarse counts below v's segment
 //     plus the fine counts of that segment up to v: two masked 16-lane sums.
-// The kernel (AHE, TAHE, CLHE) turns those counts into the new level.
-//
 // Counts are 16-bit while a window holds at most 65535 pixels (n <= 255) and
 // 32-bit beyond. Sixteen-bit sums wrap harmlessly in between: every quantity
 // read out is a true count of at most n * n pixels.
+//
+// Areas and counts are ints: an image holds fewer than 2^31 pixels (import
+// stops at 2^28).
 #pragma once
 
 #include <algorithm>
@@ -52,10 +61,18 @@ inline bool WindowFits(int n, int width, int height)
     return n >= 3 && n % 2 == 1 && n <= width && n <= height;
 }
 
+// A kernel (AHE, TAHE, CLHE) provides:
+//   static constexpr bool kCountsAt, kCountsBelow: which optional counts it reads;
+//   int threshold: the level kCountsBelow counts up to;
+//   bool Wants(v): whether a pixel of level v is rewritten at all;
+//   uint8_t Map<kInterior>(v, counts): its new level. kInterior says the
+//   caller knows at compile time that the window is whole (counts.interior
+//   is then true as well), so a kernel may use a table for area n * n.
+
 // What a kernel learns about the window of one pixel of level v.
 struct WindowCounts {
     int atMost;     // snapshot levels <= v, the pixel itself included
-    int at;         // snapshot levels == v
+    int at;         // snapshot levels == v (only when Kernel::kCountsAt)
     int below;      // levels <= the kernel's threshold (0 unless Kernel::kCountsBelow)
     int area;       // pixels in the cut window
     bool interior;  // the window is the full n x n square
@@ -180,12 +197,11 @@ public:
     }
 
 private:
-    const Count* Fine(unsigned bin, std::size_t p) const { return m_fine.get() + (bin * m_columns + p) * kBins; }
     const Count* Coarse(std::size_t p) const { return m_coarse.get() + p * kBins; }
 
-    // Adds row r to the column histograms (kIn), takes row r out of them
-    // (kOut), or both at once: the window's top row leaves as its new bottom
-    // row arrives.
+    // Adds the row in to the column histograms and takes the row out out of
+    // them; either may be null. Both at once is the common case: the window's
+    // top row leaves as its new bottom row arrives.
     void UpdateColumns(const std::uint8_t* in, const std::uint8_t* out)
     {
         Count* const fine = m_fine.get();
@@ -232,13 +248,12 @@ private:
         int position[kBins];  // the pixel each fine segment describes
 
         // Fine segment bin of the window histogram, brought to pixel x: slid
-        // over the columns it missed, or summed afresh when it is further
-        // behind than half a window.
+        // over the columns it missed (two columns per step), or summed afresh
+        // (n columns) when it is further behind than half a window.
         [[gnu::always_inline]] V Refresh(unsigned bin, int x)
         {
+            // gap >= 1: a pixel refreshes one segment, once.
             const int gap = x - position[bin];
-            if (gap == 0)
-                return segments[bin];
             const Count* column = fine + bin * static_cast<std::size_t>(width + n) * kBins;
             V segment;
             if (gap <= h) {
