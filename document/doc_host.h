@@ -29,9 +29,9 @@ public:
     virtual void AddToRecentFileList(const QString& path) = 0;
     // Owner of the dialogs and message boxes.
     virtual QWidget* MainWindow() = 0;
-    // A histogram window for image (whose histogram has been counted), owned
-    // by the main window, shown and activated; null when none could be made.
-    // The caller owns the object; the image must outlive it.
+    // A histogram window for image (whose histogram has been counted), shown
+    // and activated above the main window; null when none could be made. The
+    // caller owns and deletes it, before the image it reads.
     virtual std::unique_ptr<QWidget> CreateHistogramDlg(CDibImage* image) = 0;
 };
 
