@@ -178,8 +178,9 @@ TEST(ClheTest, MatchesPlainCountingOnRandomImages)
                 for (float a : {alpha, 0.7f}) {
                     auto image = MakeImage(Rows(*source));
                     ASSERT_EQ(image->Clhe(n, a), 1);
-                    ASSERT_EQ(Pixels(*image), local_reference::Clhe(input, width, height, n, a))
-                        << width << "x" << height << " window " << n << " alpha " << a;
+                    const auto expected = local_reference::Clhe(input, width, height, n, a);
+                    ASSERT_EQ(Pixels(*image), expected) << width << "x" << height << " window " << n << " alpha " << a << ": "
+                                                        << local_reference::FirstDifference(expected, Pixels(*image), width);
                     ++compared;
                 }
             }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/clamp_to_byte.h"
@@ -106,6 +107,18 @@ inline std::vector<std::uint8_t> Clhe(const std::vector<std::uint8_t>& px, int w
 {
     const auto globalBelow = GlobalBelow(px);
     return EveryPixel(width, height, [&](int x, int y) { return ClhePixel(px, globalBelow, width, height, n, alpha, x, y); });
+}
+
+// Where two results first differ, for readable failures.
+inline std::string FirstDifference(const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& actual, int width)
+{
+    if (expected.size() != actual.size())
+        return "sizes differ";
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i])
+            return "first difference at x=" + std::to_string(i % width) + " y=" + std::to_string(i / width) +
+                   ": expected " + std::to_string(expected[i]) + ", got " + std::to_string(actual[i]);
+    return "identical";
 }
 
 }  // namespace local_reference
