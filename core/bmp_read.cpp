@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/decode_limits.h"
+#include "core/large_buffer.h"
 
 namespace {
 
@@ -216,7 +217,7 @@ void Allocate(const BmpLayout& layout, CRgbRaster& out)
 {
     out.width = static_cast<int>(layout.width);
     out.height = static_cast<int>(layout.height);
-    out.rgb.assign(layout.width * layout.height * 3, 0);
+    ResizeLarge(out.rgb, layout.width * layout.height * 3);
 }
 
 void PutColor(std::uint8_t* dst, const Rgb& color)

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/large_buffer.h"
 #include "core/parallel.h"
 
 namespace {
@@ -119,9 +120,11 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
     const int W = m_nWidth;
     const int H = m_nHeight;
     const std::size_t count = PixelCount();
-    std::unique_ptr<std::uint8_t[]> plane(new std::uint8_t[std::max<std::size_t>(count, 1)]());
-    if (n <= 0 || count == 0 || !m_pBits)
+    std::unique_ptr<std::uint8_t[]> plane = MakeLargeArray<std::uint8_t>(count);
+    if (n <= 0 || count == 0 || !m_pBits) {
+        std::fill_n(plane.get(), std::max<std::size_t>(count, 1), std::uint8_t{0});
         return plane;
+    }
 
     const std::uint8_t* P = m_pBits.get();
     const int h = (n - 1) / 2;

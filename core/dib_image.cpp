@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/large_buffer.h"
 #include "core/messages.h"
 
 CDibImage::CDibImage() = default;
@@ -78,7 +79,7 @@ bool CDibImage::CopyFrom(CDibImage* src)
     if (!src->HasPixels())
         return false;
 
-    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow) std::uint8_t[std::max<std::size_t>(src->PixelCount(), 1)]);
+    std::unique_ptr<std::uint8_t[]> bits = TryMakeLargeArray<std::uint8_t>(src->PixelCount());
     if (!bits)
         return false;
     std::memcpy(bits.get(), src->m_pBits.get(), src->PixelCount());
@@ -98,9 +99,10 @@ bool CDibImage::CreateGray(int width, int height)
     if (width < 0 || height < 0)
         return false;
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow) std::uint8_t[std::max<std::size_t>(count, 1)]());
+    std::unique_ptr<std::uint8_t[]> bits = TryMakeLargeArray<std::uint8_t>(count);
     if (!bits)
         return false;
+    std::fill_n(bits.get(), count, std::uint8_t{0});
     m_pBitmap.reset();
     m_pHistogram.reset();
     m_pBits = std::move(bits);

@@ -26,6 +26,7 @@
 #include "core/decode_limits.h"
 #include "core/dib_image.h"
 #include "core/jpeg_read.h"
+#include "core/large_buffer.h"
 #include "core/messages.h"
 #include "core/parallel.h"
 
@@ -154,7 +155,7 @@ bool CDibImage::ConvertToGray()
 
     std::unique_ptr<std::uint8_t[]> bits;
     try {
-        bits = std::make_unique_for_overwrite<std::uint8_t[]>(count);
+        bits = MakeLargeArray<std::uint8_t>(count);
     } catch (const std::bad_alloc&) {
         // The colour raster stays, so the conversion can be tried again.
         ShowMessage("Out of memory!");

@@ -17,6 +17,7 @@
 #include <jerror.h>
 
 #include "core/decode_limits.h"
+#include "core/large_buffer.h"
 
 namespace {
 
@@ -97,7 +98,9 @@ bool ReserveRaster(CRgbRaster& out, int width, int height) noexcept
         out.width = width;
         out.height = height;
         out.rgb.clear();
-        out.rgb.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+        out.rgb.reserve(bytes);
+        AdviseLargeBuffer(out.rgb.data(), bytes);
         return true;
     } catch (...) {
         return false;

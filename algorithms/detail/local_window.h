@@ -47,6 +47,7 @@
 #include <new>
 
 #include "core/dib_image.h"
+#include "core/large_buffer.h"
 #include "core/messages.h"
 #include "core/parallel.h"
 
@@ -442,7 +443,7 @@ template <typename Kernel>
 bool Equalize(CDibImage& image, int n, const Kernel& kernel)
 {
     const std::size_t count = image.PixelCount();
-    std::unique_ptr<std::uint8_t[]> snapshot(new (std::nothrow) std::uint8_t[count]);
+    std::unique_ptr<std::uint8_t[]> snapshot = TryMakeLargeArray<std::uint8_t>(count);
     if (!snapshot) {
         ShowMessage(kOutOfMemoryMessage);
         return false;

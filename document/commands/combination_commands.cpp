@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/large_buffer.h"
 #include "core/parallel.h"
 #include "document/commands/command_table.h"
 
@@ -63,8 +64,8 @@ int GrayOrTcfTghe(CDibImage& work, CDibImage& source)
         return 1;
     }
     const std::size_t n = source.PixelCount();
-    std::vector<std::uint8_t> gray(n);
-    source.CopyPixelsTo(gray.data());
+    const std::unique_ptr<std::uint8_t[]> gray = MakeLargeArray<std::uint8_t>(n);
+    source.CopyPixelsTo(gray.get());
     FilterWithFixedWeights(work);
     const std::uint8_t* filtered = work.m_pBits.get();
 
@@ -80,6 +81,6 @@ int GrayOrTcfTghe(CDibImage& work, CDibImage& source)
         sumFiltered += m * m - f * f;
     }
     if (sumGray < sumFiltered)
-        work.CopyPixelsFrom(gray.data());
+        work.CopyPixelsFrom(gray.get());
     return 1;
 }

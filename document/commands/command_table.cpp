@@ -354,7 +354,8 @@ int LowpassFilter(CDibImage& work, int maskSize)
         ShowMessage("Size of mask is not adequate");
         return 0;
     }
-    const auto plane = work.BoxFilter(maskSize);
-    work.CopyPixelsFrom(plane.get());
+    // The plane holds exactly the pixels the copy would receive; taking it over
+    // saves copying a whole image.
+    work.m_pBits = work.BoxFilter(maskSize);
     return 1;
 }

@@ -84,3 +84,18 @@ TEST(Lowpass, GivesTheBoxPlaneAndRefusesBadMasks)
         EXPECT_EQ(Pixels(*small), before);
     }
 }
+
+TEST(UnsharpMask, LargeImagesGiveThePerPixelResult)
+{
+    // Large images take the pair table; it must agree with the rule pixel for pixel.
+    for (float gain : {2.0f, 1.5f, -0.7f, 0.0f, 37.25f}) {
+        auto image = MakePhotoLike(640, 420, 11);
+        const auto source = Pixels(*image);
+        const auto mean = image->BoxFilter(9);
+        ASSERT_EQ(image->UnsharpMask(9, gain), 1);
+        for (std::size_t i = 0; i < source.size(); ++i) {
+            const int d = static_cast<int>(source[i]) - static_cast<int>(mean[i]);
+            ASSERT_EQ(image->m_pBits[i], ClampToByte(static_cast<float>(d * static_cast<double>(gain) + mean[i]))) << i;
+        }
+    }
+}
