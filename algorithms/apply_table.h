@@ -14,10 +14,14 @@ inline void ApplyTable(std::uint8_t* pixels, std::size_t count, const std::array
     // Each pixel is read and written once, so bands of any size give the same result.
     constexpr int kChunk = 1 << 16;
     const int chunks = static_cast<int>((count + kChunk - 1) / kChunk);
-    ParallelForBands(chunks, 16, [&](int begin, int end) {
+    ParallelForBands(chunks, 16, [pixels, count, &table](int begin, int end) {
+        // Locals: stores through a byte pointer could otherwise alias the
+        // captured pointers and force them to be reloaded for every pixel.
+        std::uint8_t* p = pixels;
+        const std::uint8_t* lookup = table.data();
         const std::size_t first = static_cast<std::size_t>(begin) * kChunk;
         const std::size_t last = std::min(count, static_cast<std::size_t>(end) * kChunk);
         for (std::size_t i = first; i < last; ++i)
-            pixels[i] = table[pixels[i]];
+            p[i] = lookup[p[i]];
     });
 }

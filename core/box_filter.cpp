@@ -105,6 +105,8 @@ public:
         }
     }
     std::uint8_t operator()(std::uint64_t S) const { return m_table.empty() ? Compute(S) : m_table[S]; }
+    // The table, or null when every quotient is computed.
+    const std::uint8_t* Table() const { return m_table.empty() ? nullptr : m_table.data(); }
 
 private:
     std::uint8_t Compute(std::uint64_t S) const { return ClampToByte(static_cast<float>(static_cast<double>(S) / m_N)); }
@@ -135,67 +137,83 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
     // Each band of rows keeps its own column sums, so the bands are independent
     // and the result does not depend on how the rows are split.
     ParallelForBands(H, std::max(64, 2 * n), [&](int yBegin, int yEnd) {
-        // Band mask rows of row y: [max(0, y - h), min(H - 1, y + h)].
-        ColumnSums bandSum(W);
-        int bandFirst = std::max(0, yBegin - h);
-        int bandLast = std::min(H - 1, yBegin + h);
-        SumRows(P, W, bandFirst, bandLast, bandSum);
+        // Locals, not captures: the byte stores below could otherwise alias the
+        // captured values and force them to be reloaded for every pixel.
+        const int width = W;
+        const int height = H;
+        const int size = n;
+        const int half = h;
+        const std::uint8_t* const src = P;
+        const CentralQuotient& divide = quotient;
+        // Band mask rows of row y: [max(0, y - half), min(height - 1, y + half)].
+        ColumnSums bandSum(width);
+        int bandFirst = std::max(0, yBegin - half);
+        int bandLast = std::min(height - 1, yBegin + half);
+        SumRows(src, width, bandFirst, bandLast, bandSum);
 
-        // Central mask rows [top, top + n): top follows y - h but never lets the
-        // mask pass the last row. For odd n they are exactly the band rows.
+        // Central mask rows [top, top + size): top follows y - half but never lets the
+        // mask pass the last row. For odd size they are exactly the band rows.
         ColumnSums centralSum;
         int top = 0;
         if (centralDefined && !oddMask) {
-            centralSum.resize(W);
-            top = std::clamp(yBegin - h, 0, H - n);
-            SumRows(P, W, top, top + n - 1, centralSum);
+            centralSum.resize(width);
+            top = std::clamp(yBegin - half, 0, height - size);
+            SumRows(src, width, top, top + size - 1, centralSum);
         }
 
         for (int y = yBegin; y < yEnd; ++y) {
-            const int wantFirst = std::max(0, y - h);
-            const int wantLast = std::min(H - 1, y + h);
+            const int wantFirst = std::max(0, y - half);
+            const int wantLast = std::min(height - 1, y + half);
             while (bandLast < wantLast || bandFirst < wantFirst) {
                 const int enter = bandLast < wantLast ? ++bandLast : -1;
                 const int leave = bandFirst < wantFirst ? bandFirst++ : -1;
-                MoveRows(P, W, enter, leave, bandSum);
+                MoveRows(src, width, enter, leave, bandSum);
             }
             const int bandRows = bandLast - bandFirst + 1;
 
-            std::uint8_t* out = plane.get() + static_cast<std::size_t>(y) * W;
-            const bool centralRow = centralDefined && y >= h && y < H - h;
+            std::uint8_t* out = plane.get() + static_cast<std::size_t>(y) * width;
+            const bool centralRow = centralDefined && y >= half && y < height - half;
             if (!centralRow) {
-                BandRow(bandSum, W, h, bandRows, 0, W, out);
+                BandRow(bandSum, width, half, bandRows, 0, width, out);
                 continue;
             }
 
             const ColumnSums* sums = &bandSum;
             if (!oddMask) {
-                const int wantTop = std::min(y - h, H - n);
+                const int wantTop = std::min(y - half, height - size);
                 while (top < wantTop) {
-                    MoveRows(P, W, top + n, top, centralSum);
+                    MoveRows(src, width, top + size, top, centralSum);
                     ++top;
                 }
                 sums = &centralSum;
             }
             const std::uint32_t* c = sums->data();
 
-            BandRow(bandSum, W, h, bandRows, 0, std::min(h, W), out);
-            // The mask's first column m = x - h, held at W - n once the mask
-            // reaches the right edge (even n repeats the last value).
+            BandRow(bandSum, width, half, bandRows, 0, std::min(half, width), out);
+            // The mask's first column m = x - half, held at width - size once the mask
+            // reaches the right edge (even size repeats the last value).
             std::uint64_t S = 0;
-            for (int j = 0; j < n; ++j)
+            for (int j = 0; j < size; ++j)
                 S += c[j];
-            const int xEnd = W - h;
-            const int slideEnd = h + (W - n);  // last x whose mask starts at x - h
-            int x = h;
-            for (; x < slideEnd; ++x) {
-                out[x] = quotient(S);
-                S += c[x - h + n];
-                S -= c[x - h];
+            const int xEnd = width - half;
+            const int slideEnd = half + (width - size);  // last x whose mask starts at x - half
+            int x = half;
+            if (const std::uint8_t* table = divide.Table()) {
+                for (; x < slideEnd; ++x) {
+                    out[x] = table[S];
+                    S += c[x - half + size];
+                    S -= c[x - half];
+                }
+            } else {
+                for (; x < slideEnd; ++x) {
+                    out[x] = divide(S);
+                    S += c[x - half + size];
+                    S -= c[x - half];
+                }
             }
             for (; x < xEnd; ++x)
-                out[x] = quotient(S);
-            BandRow(bandSum, W, h, bandRows, std::max(xEnd, h), W, out);
+                out[x] = divide(S);
+            BandRow(bandSum, width, half, bandRows, std::max(xEnd, half), width, out);
         }
     });
     return plane;
