@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 
+#include "algorithms/apply_table.h"
 #include "algorithms/three_channel_stretch.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
@@ -77,11 +78,16 @@ int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, st
         std::uint8_t* pixels = m_pBits.get();
         const int width = m_nWidth;
         ParallelForBands(m_nHeight, 64, [&](int firstRow, int endRow) {
+            // Locals, not captures, so the byte stores cannot alias them.
+            const double kk = k, kk1 = k1, kk2 = k2, sum = S;
             const std::size_t begin = static_cast<std::size_t>(firstRow) * width;
             const std::size_t end = static_cast<std::size_t>(endRow) * width;
+            std::uint8_t* out = pixels;
+            const std::uint8_t* mean7 = p7.get();
+            const std::uint8_t* mean25 = p25.get();
             for (std::size_t i = begin; i < end; ++i) {
-                const double value = ((pixels[i] * k + p25[i] * k2) + p7[i] * k1) / S;
-                pixels[i] = ClampDoubleToByte(value);
+                const double value = ((out[i] * kk + mean25[i] * kk2) + mean7[i] * kk1) / sum;
+                out[i] = ClampToByteSelect(static_cast<float>(value));
             }
         });
     }
@@ -106,8 +112,6 @@ int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, st
     std::array<std::uint8_t, 256> table{};
     for (int g = 0; g < 256; ++g)
         table[g] = ClampToByte(T[g]);
-    std::uint8_t* pixels = m_pBits.get();
-    for (std::size_t i = 0; i < PixelCount(); ++i)
-        pixels[i] = table[pixels[i]];
+    ApplyTable(m_pBits.get(), PixelCount(), table);
     return 1;
 }

@@ -23,3 +23,14 @@ inline std::uint8_t ClampDoubleToByte(double value)
 {
     return ClampToByte(static_cast<float>(value));
 }
+
+// ClampToByte without branches, for loops the compiler should vectorize. The
+// same results for every float, NaN and infinities included: NaN and negative
+// values fail the first comparison and become 0, the upper clamp makes 255.
+inline std::uint8_t ClampToByteSelect(float value)
+{
+    float clamped = value >= 0.0f ? value : 0.0f;
+    clamped = clamped > 255.0f ? 255.0f : clamped;
+    const int t = static_cast<int>(clamped);
+    return static_cast<std::uint8_t>(t + (clamped - static_cast<float>(t) >= 0.5f ? 1 : 0));
+}

@@ -166,11 +166,16 @@ bool CDibImage::ConvertToGray()
     std::uint8_t* out = bits.get();
     // Buffer row y is raster row height - 1 - y: the buffer starts at the bottom.
     ParallelForBands(height, std::max(1, (1 << 18) / width), [&](int begin, int end) {
+        // Locals, not captures, so the byte stores cannot alias them.
+        const int w = width;
+        const int h = height;
+        const std::uint8_t* table = gray.data();
+        const CRgbRaster& rgb = raster;
         for (int y = begin; y < end; ++y) {
-            const std::uint8_t* src = raster.Row(height - 1 - y);
-            std::uint8_t* dst = out + static_cast<std::size_t>(y) * width;
-            for (int x = 0; x < width; ++x, src += 3)
-                dst[x] = gray[30 * src[0] + 59 * src[1] + 11 * src[2]];
+            const std::uint8_t* src = rgb.Row(h - 1 - y);
+            std::uint8_t* dst = out + static_cast<std::size_t>(y) * w;
+            for (int x = 0; x < w; ++x, src += 3)
+                dst[x] = table[30 * src[0] + 59 * src[1] + 11 * src[2]];
         }
     });
 
