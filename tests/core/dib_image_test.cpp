@@ -1,6 +1,7 @@
 #include "core/dib_image.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -121,4 +122,22 @@ TEST(DibImage, CopyPixelsRoundTrip)
     std::vector<std::uint8_t> other(15, 42);
     image->CopyPixelsFrom(other.data());
     EXPECT_EQ(Pixels(*image), other);
+}
+
+TEST(ClampToByte, BranchFreeFormAgreesEverywhere)
+{
+    // Every quarter step around the gray range, then a spread of bit patterns
+    // covering every exponent (NaNs, infinities and denormals included).
+    for (int q = -40; q <= 1100; ++q) {
+        const float value = q / 4.0f;
+        ASSERT_EQ(ClampToByteSelect(value), ClampToByte(value)) << value;
+        const float below = std::nextafter(value, -1000.0f);
+        ASSERT_EQ(ClampToByteSelect(below), ClampToByte(below)) << below;
+    }
+    for (std::uint64_t bits = 0; bits <= 0xFFFFFFFFull; bits += 4099) {
+        const std::uint32_t pattern = static_cast<std::uint32_t>(bits);
+        float value;
+        std::memcpy(&value, &pattern, sizeof value);
+        ASSERT_EQ(ClampToByteSelect(value), ClampToByte(value)) << pattern;
+    }
 }
