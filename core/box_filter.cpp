@@ -28,6 +28,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/box_quotient.h"
 #include "core/dib_image.h"
 #include "core/large_buffer.h"
 #include "core/parallel.h"
@@ -90,31 +91,6 @@ void BandRow(const ColumnSums& colSum, int width, int h, int rowCount, int x0, i
     }
 }
 
-// The central quotient ClampToByte(float(S / float(N))) for every possible mask
-// sum, when the table is small next to the work it saves.
-class CentralQuotient {
-public:
-    CentralQuotient(int n, std::size_t centralPixels)
-        : m_N(static_cast<double>(static_cast<float>(static_cast<double>(n) * n)))
-    {
-        const std::uint64_t sums = 255ull * n * n + 1;
-        if (sums <= (1u << 22) && sums <= centralPixels) {
-            m_table.resize(sums);
-            for (std::uint64_t S = 0; S < sums; ++S)
-                m_table[S] = Compute(S);
-        }
-    }
-    std::uint8_t operator()(std::uint64_t S) const { return m_table.empty() ? Compute(S) : m_table[S]; }
-    // The table, or null when every quotient is computed.
-    const std::uint8_t* Table() const { return m_table.empty() ? nullptr : m_table.data(); }
-
-private:
-    std::uint8_t Compute(std::uint64_t S) const { return ClampToByte(static_cast<float>(static_cast<double>(S) / m_N)); }
-
-    double m_N;
-    std::vector<std::uint8_t> m_table;
-};
-
 }  // namespace
 
 std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
@@ -132,7 +108,7 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
     const int h = (n - 1) / 2;
     const bool centralDefined = n <= W && n <= H;
     const bool oddMask = n % 2 == 1;
-    const CentralQuotient quotient(n, centralDefined ? static_cast<std::size_t>(W - 2 * h) * (H - 2 * h) : 0);
+    const CBoxQuotient quotient(n, centralDefined ? static_cast<std::size_t>(W - 2 * h) * (H - 2 * h) : 0);
 
     // Each band of rows keeps its own column sums, so the bands are independent
     // and the result does not depend on how the rows are split.
@@ -144,7 +120,7 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
         const int size = n;
         const int half = h;
         const std::uint8_t* const src = P;
-        const CentralQuotient& divide = quotient;
+        const CBoxQuotient& divide = quotient;
         // Band mask rows of row y: [max(0, y - half), min(height - 1, y + half)].
         ColumnSums bandSum(width);
         int bandFirst = std::max(0, yBegin - half);
@@ -201,6 +177,13 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
             if (const std::uint8_t* table = divide.Table()) {
                 for (; x < slideEnd; ++x) {
                     out[x] = table[S];
+                    S += c[x - half + size];
+                    S -= c[x - half];
+                }
+            } else if (const std::uint64_t magic = divide.Magic()) {
+                const std::uint64_t area = divide.Area();
+                for (; x < slideEnd; ++x) {
+                    out[x] = static_cast<std::uint8_t>((static_cast<unsigned __int128>(magic) * (2 * S + area)) >> 64);
                     S += c[x - half + size];
                     S -= c[x - half];
                 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/box_quotient.h"
 #include "core/dib_image.h"
 #include "core/parallel.h"
 #include "tests/support/test_images.h"
@@ -117,4 +118,19 @@ TEST(BoxFilter, SameResultForAnyNumberOfThreads)
         }
     }
     SetWorkerThreadCount(0);
+}
+
+TEST(BoxFilter, EveryWayOfDividingGivesTheRule)
+{
+    // Table, multiply-high and plain division must agree for every mask sum.
+    for (int n : {1, 2, 25, 129, 256}) {
+        const CBoxQuotient fast(n, 0);                 // no table: multiply-high up to 256
+        const CBoxQuotient table(n, 1u << 30);         // a table where it is small enough
+        const std::uint64_t last = 255ull * n * n;
+        for (std::uint64_t S = 0; S <= last; ++S) {
+            const std::uint8_t rule = fast.Divide(S);
+            ASSERT_EQ(fast(S), rule) << n << " " << S;
+            ASSERT_EQ(table(S), rule) << n << " " << S;
+        }
+    }
 }
