@@ -5,9 +5,10 @@
 // working copy made outside the timed region. The peer runs on a cv::Mat
 // holding a copy of the same buffer, writing into a preallocated result.
 // Repetitions alternate ours and peer, so a machine whose load changes during
-// the run slows both alike and the ratio stays meaningful; each figure is the
-// median of the repetitions after one warm-up. Everything runs twice: with one
-// thread on both sides, then with every core on both sides.
+// the run slows both alike: the ratio is the median of each repetition's own
+// ours / peer, and the times are the medians of the repetitions after one
+// warm-up. Everything runs twice: with one thread on both sides, then with
+// every core on both sides.
 //
 // Usage: lumivex_compare [--reps N] [--threads N] [--only NAME[,NAME...]] [--markdown]
 //   --reps N      timed repetitions per figure (default 7; 3 for rows whose warm-up takes over 3 s)
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -26,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <opencv2/core.hpp>
@@ -56,6 +59,7 @@ struct Row {
 struct Figures {
     double oursMs = 0;
     double peerMs = 0;  // 0 without a peer
+    double ratio = 0;   // median of the paired ratios; 0 without a peer
     bool failed = false;
 };
 
@@ -99,13 +103,18 @@ Figures Measure(const Row& row, int reps)
     const double warmUp = runOurs() + runPeer();
     if (warmUp > 3000.0)
         reps = std::min(reps, 3);
-    std::vector<double> ours, peer;
+    std::vector<double> ours, peer, ratios;
     for (int i = 0; i < reps; ++i) {
         ours.push_back(runOurs());
         peer.push_back(runPeer());
+        if (peer.back() > 0)
+            ratios.push_back(ours.back() / peer.back());
     }
     figures.oursMs = Median(ours);
-    figures.peerMs = row.peer ? Median(peer) : 0.0;
+    if (row.peer && !ratios.empty()) {
+        figures.peerMs = Median(peer);
+        figures.ratio = Median(ratios);
+    }
     return figures;
 }
 
@@ -121,21 +130,27 @@ std::string Fixed(double value, int decimals)
 // Milliseconds with three significant digits or at least one decimal.
 std::string Ms(double ms)
 {
-    return Fixed(ms, ms >= 100 ? 0 : ms >= 10 ? 1 : 2);
+    return Fixed(ms, ms >= 99.95 ? 0 : ms >= 9.995 ? 1 : 2);
+}
+
+std::string MegapixelsPerSecond(const Figures& f)
+{
+    const double rate = kMegapixels / (f.oursMs / 1000.0);
+    return Fixed(rate, rate >= 100 ? 0 : 1);
 }
 
 std::string Ratio(const Figures& f, const char* none)
 {
-    return f.peerMs > 0 ? Fixed(f.oursMs / f.peerMs, 2) : none;
+    return f.ratio > 0 ? Fixed(f.ratio, 2) : none;
 }
 
 std::string Verdict(const Row& row, const Figures& f)
 {
     if (f.failed)
         return "FAILED";
-    if (!row.target || f.peerMs <= 0)
+    if (!row.target || f.ratio <= 0)
         return "";
-    return f.oursMs / f.peerMs <= *row.target ? "ok" : "OVER";
+    return f.ratio <= *row.target ? "ok" : "OVER";
 }
 
 std::string Target(const Row& row)
@@ -145,7 +160,7 @@ std::string Target(const Row& row)
 
 void PrintConsoleHeader(std::FILE* out, int threads)
 {
-    std::fprintf(out, "\n%d thread%s, ours and OpenCV alike (median ms of the timed runs; ratio = ours / OpenCV)\n", threads,
+    std::fprintf(out, "\n%d thread%s, ours and OpenCV alike (median ms; ratio: median of the runs' ours / OpenCV)\n", threads,
                  threads == 1 ? "" : "s");
     std::fprintf(out, "%-17s %-38s %-31s %9s %10s %7s %8s %-6s %9s\n", "command", "parameters", "OpenCV peer", "ours ms",
                  "peer ms", "ratio", "target", "", "ours MP/s");
@@ -156,7 +171,7 @@ void PrintConsoleRow(std::FILE* out, const Row& row, const Figures& f)
     std::fprintf(out, "%-17s %-38s %-31s %9s %10s %7s %8s %-6s %9s\n", row.name.c_str(), row.parameters.c_str(),
                  row.peerName.empty() ? "-" : row.peerName.c_str(), Ms(f.oursMs).c_str(),
                  f.peerMs > 0 ? Ms(f.peerMs).c_str() : "-", Ratio(f, "-").c_str(), Target(row).c_str(), Verdict(row, f).c_str(),
-                 Fixed(kMegapixels / (f.oursMs / 1000.0), 1).c_str());
+                 MegapixelsPerSecond(f).c_str());
     std::fflush(out);
 }
 
@@ -177,9 +192,47 @@ void PrintMarkdownTable(const std::vector<Measured>& measured, bool allCores, in
                     row.peerName.empty() ? "—" : row.peerName.c_str(), Ms(f.oursMs).c_str(),
                     f.peerMs > 0 ? Ms(f.peerMs).c_str() : "—", ratio.c_str(),
                     row.target ? ("≤ " + Fixed(*row.target, 1)).c_str() : "—",
-                    Fixed(kMegapixels / (f.oursMs / 1000.0), 1).c_str());
+                    MegapixelsPerSecond(f).c_str());
     }
     std::printf("\n");
+}
+
+// CPU seconds the whole machine spent busy (everything but idle and I/O wait)
+// and in steal, from /proc/stat; nothing where it cannot be read.
+struct MachineTime {
+    double busy = 0, steal = 0, wall = 0, self = 0;
+    bool known = false;
+};
+
+MachineTime ReadMachineTime()
+{
+    MachineTime t;
+    t.wall = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) == 0)
+        t.self = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    if (!(stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal) || cpu != "cpu")
+        return t;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    t.busy = (user + nice + system + irq + softirq) / tick;
+    t.steal = steal / tick;
+    t.known = tick > 0;
+    return t;
+}
+
+// How much of the machine other work took while we measured, in cores.
+std::string OtherLoad(const MachineTime& start, const MachineTime& end)
+{
+    const double wall = end.wall - start.wall;
+    if (!start.known || !end.known || wall <= 0)
+        return "";
+    const double others = std::max(0.0, (end.busy - start.busy) - (end.self - start.self)) / wall;
+    const double steal = (end.steal - start.steal) / wall;
+    return "other processes kept " + Fixed(others, 2) + " cores busy on average (steal " + Fixed(steal, 2) +
+           " cores) during the " + Fixed(wall, 1) + " s of measurement";
 }
 
 std::string Describe(const CommandSpec& command, const ParamValues& values)
@@ -195,7 +248,7 @@ std::string Describe(const CommandSpec& command, const ParamValues& values)
         if (p.type != ParamType::Bool)
             text << ' ' << FormatParamValue(values[i]);
     }
-    return text.str();
+    return text.tellp() > 0 ? text.str() : "none";
 }
 
 bool Wanted(const std::vector<std::string>& only, const std::string& name)
@@ -371,6 +424,7 @@ int main(int argc, char** argv)
     SetMessageHandler([](const std::string& text) { std::fprintf(stderr, "message: %s\n", text.c_str()); });
     std::fprintf(console, "Lumivex against OpenCV %s on %d x %d (%.0f MP), %d timed runs per figure\n", CV_VERSION,
                  bench::kWidth, bench::kHeight, kMegapixels, reps);
+    const MachineTime start = ReadMachineTime();
     for (const bool allCores : {false, true}) {
         const int threads = allCores ? allThreads : 1;
         SetWorkerThreadCount(threads);
@@ -383,11 +437,16 @@ int main(int argc, char** argv)
         }
     }
     SetWorkerThreadCount(0);
+    const std::string otherLoad = OtherLoad(start, ReadMachineTime());
+    if (!otherLoad.empty())
+        std::fprintf(console, "\nOn this machine %s.\n", otherLoad.c_str());
 
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
 
     if (markdown) {
+        if (!otherLoad.empty())
+            std::printf("While it ran, %s.\n\n", otherLoad.c_str());
         PrintMarkdownTable(measured, false, 1);
         PrintMarkdownTable(measured, true, allThreads);
     }

@@ -21,13 +21,11 @@ cmake --build build -j "$(nproc)" --target lumivex_bench lumivex_compare lumivex
 
 cores=$(nproc)
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
 
 # The console table goes to the terminal (stderr) as it is measured.
 build/bench/lumivex_compare --markdown "$@" > "$table"
-load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 opencv=$(pkg-config --modversion opencv4 2>/dev/null || echo "?")
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build/CMakeCache.txt)
 compiler_version=$("$compiler" --version | head -1)
@@ -37,9 +35,9 @@ trap 'rm -f "$table" "$block"' EXIT
 {
   echo "<!-- perf:start -->"
   echo "Measured $(date -u +%Y-%m-%d) by \`bash scripts/bench.sh\` on ${cpu}, ${cores} cores (\`nproc\`),"
-  echo "Release build with ${compiler_version}, OpenCV ${opencv}. Load average (1, 5, 15 min) before the run"
-  echo "${load_before}, after it ${load_after}: other work on the machine slows both sides alike, since"
-  echo "the repetitions alternate ours and OpenCV's, but the all-cores figures suffer most."
+  echo "Release build with ${compiler_version}, OpenCV ${opencv}. Other work on the machine slows both"
+  echo "sides of a pair alike, but it makes the milliseconds vary from run to run and weighs most on the"
+  echo "all-cores figures."
   echo
   cat "$table"
   echo "<!-- perf:end -->"
