@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "core/large_buffer.h"
 #include "core/messages.h"
+#include "core/parallel.h"
 
 CDibImage::CDibImage() = default;
 
@@ -32,22 +34,38 @@ bool CDibImage::ComputeHistogram()
     std::array<int, 256>& histogram = *m_pHistogram;
     histogram.fill(0);
 
-    // Four interleaved tables break the store-to-load chain when neighbouring
-    // pixels share a level, which is the common case in photographs.
-    std::array<std::array<int, 256>, 4> partial{};
-    const std::uint8_t* p = m_pBits.get();
-    const std::size_t n = PixelCount();
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++partial[0][p[i]];
-        ++partial[1][p[i + 1]];
-        ++partial[2][p[i + 2]];
-        ++partial[3][p[i + 3]];
-    }
-    for (; i < n; ++i)
-        ++partial[0][p[i]];
-    for (int level = 0; level < 256; ++level)
-        histogram[level] = partial[0][level] + partial[1][level] + partial[2][level] + partial[3][level];
+    // Each band of rows counts into its own tables and the bands are added up
+    // afterwards: integer sums, so the counts never depend on the split. Within
+    // a band four interleaved tables break the store-to-load chain when
+    // neighbouring pixels share a level, the common case in photographs.
+    const std::uint8_t* pixels = m_pBits.get();
+    const int width = m_nWidth;
+    const int rows = m_nHeight;
+    const int bands = std::max(1, std::min(WorkerThreadCount(), rows / 256));
+    std::vector<std::array<int, 256>> bandCounts(static_cast<std::size_t>(bands));
+    ParallelForBands(bands, 1, [&](int first, int end) {
+        for (int band = first; band < end; ++band) {
+            const std::size_t begin = static_cast<std::size_t>(static_cast<long long>(rows) * band / bands) * width;
+            const std::size_t stop = static_cast<std::size_t>(static_cast<long long>(rows) * (band + 1) / bands) * width;
+            std::array<std::array<int, 256>, 4> partial{};
+            const std::uint8_t* p = pixels;
+            std::size_t i = begin;
+            for (; i + 4 <= stop; i += 4) {
+                ++partial[0][p[i]];
+                ++partial[1][p[i + 1]];
+                ++partial[2][p[i + 2]];
+                ++partial[3][p[i + 3]];
+            }
+            for (; i < stop; ++i)
+                ++partial[0][p[i]];
+            std::array<int, 256>& out = bandCounts[static_cast<std::size_t>(band)];
+            for (int level = 0; level < 256; ++level)
+                out[level] = partial[0][level] + partial[1][level] + partial[2][level] + partial[3][level];
+        }
+    });
+    for (const std::array<int, 256>& counts : bandCounts)
+        for (int level = 0; level < 256; ++level)
+            histogram[level] += counts[level];
     return true;
 }
 
