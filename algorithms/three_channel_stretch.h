@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 
 namespace tcf_detail {
 
@@ -12,5 +14,10 @@ void BuildStretchTable(int lo, int hi, int mn, int mx, int blow, int bhi, std::a
 // In-place running mean over 25 entries (fewer at the ends), ascending, each
 // new value written back before the next is computed.
 void SmoothTableInPlace(std::array<float, 256>& T);
+
+// The channel mix of count pixels in place: ClampToByte(float(((p*K + a*K2) + b*K1) / S))
+// with b the 7 x 7 and a the 25 x 25 mean.
+void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
+                 double K, double K1, double K2, double S);
 
 }  // namespace tcf_detail
