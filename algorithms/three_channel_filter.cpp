@@ -64,7 +64,7 @@ void SmoothTableInPlace(std::array<float, 256>& T)
 // double arithmetic either way. The value is held inside [-1, 256] before the
 // float conversion: no result of ClampToByte changes (NaN still gives 0, the
 // infinities of a zero weight sum 0 and 255) and the conversion stays in range.
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("avx512f", "avx2", "default")))
 void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
                  double K, double K1, double K2, double S)
 {

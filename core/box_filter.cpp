@@ -175,6 +175,27 @@ std::unique_ptr<std::uint8_t[]> CDibImage::BoxFilter(int n) const
             const int slideEnd = half + (width - size);  // last x whose mask starts at x - half
             int x = half;
             if (const std::uint8_t* table = divide.Table()) {
+                // Two running sums, one from each end of the row's first half
+                // and second half, so the two dependency chains overlap.
+                const int span = slideEnd - x;
+                const int mid = x + span / 2;
+                std::uint64_t S2 = 0;
+                for (int j = 0; j < size; ++j)
+                    S2 += c[mid - half + j];
+                const int pairs = mid - x;
+                for (int k = 0; k < pairs; ++k) {
+                    const int x1 = x + k;
+                    const int x2 = mid + k;
+                    out[x1] = table[S];
+                    out[x2] = table[S2];
+                    S += c[x1 - half + size];
+                    S -= c[x1 - half];
+                    S2 += c[x2 - half + size];
+                    S2 -= c[x2 - half];
+                }
+                // The second half may hold one more position; S2 then carries on.
+                x = mid + pairs;
+                S = S2;
                 for (; x < slideEnd; ++x) {
                     out[x] = table[S];
                     S += c[x - half + size];
