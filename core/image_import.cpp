@@ -111,21 +111,17 @@ bool ReadWholeFile(const std::string& path, std::unique_ptr<std::uint8_t[]>& byt
 
 bool CDibImage::LoadFromFile(const std::string& path)
 {
-    // An image is loaded at most once, and never over a gray face of its own.
+    // An image is loaded at most once, and never over a gray face of its own;
+    // a file that cannot be read uses up that one load like a bad picture does.
     if (m_bLoadTried || m_pBitmap || m_pBits)
         return false;
-    m_bLoadTried = true;
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
-    if (!ReadWholeFile(path, bytes, size))
+    if (!ReadWholeFile(path, bytes, size)) {
+        m_bLoadTried = true;
         return false;
-    std::unique_ptr<CRgbRaster> raster = DecodePicture(bytes.get(), size);
-    if (!raster)
-        return false;
-    m_nWidth = raster->width;
-    m_nHeight = raster->height;
-    m_pBitmap = std::move(raster);
-    return true;
+    }
+    return LoadFromMemory(bytes.get(), size);
 }
 
 bool CDibImage::LoadFromMemory(const std::uint8_t* data, std::size_t size)
