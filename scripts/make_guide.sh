@@ -53,8 +53,13 @@ if start in text and end in text:
     open("README.md", "w", encoding="utf-8").write(text)
 PY
 
-# Screenshots of the real window, when the screenshot tool exists.
+# Screenshots of the real window, when the screenshot tool exists, under a
+# small window manager so the windows carry their title bars as on a desktop.
 if [ -x build/ui/lumivex-screenshots ]; then
-  xvfb-run -a -s '-screen 0 1280x900x24' build/ui/lumivex-screenshots docs/guide
+  if ! command -v openbox >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openbox >/dev/null
+  fi
+  xvfb-run -a -s '-screen 0 1280x900x24' bash -c \
+    'openbox >/dev/null 2>&1 & wm=$!; sleep 1; build/ui/lumivex-screenshots docs/guide; status=$?; kill $wm; exit $status'
 fi
 echo "Guide pictures written to docs/guide/"
