@@ -134,3 +134,28 @@ TEST(BoxFilter, EveryWayOfDividingGivesTheRule)
         }
     }
 }
+
+TEST(BoxFilter, MasksBeyond256DivideAsTheRuleSays)
+{
+    // Too large for a quotient table and for the multiply-high: the plain
+    // division. Checked on the central pixels, whose masks are whole.
+    auto image = MakePhotoLike(290, 268, 12);
+    for (int n : {257, 258, 263}) {
+        const auto plane = Plane(*image, n);
+        const int h = (n - 1) / 2;
+        const double N = static_cast<float>(static_cast<double>(n) * n);
+        for (int y = h; y < image->m_nHeight - h; y += 3) {
+            for (int x = h; x < image->m_nWidth - h; x += 3) {
+                const int top = std::min(y - h, image->m_nHeight - n);
+                const int left = std::min(x - h, image->m_nWidth - n);
+                long long total = 0;
+                for (int r = top; r < top + n; ++r)
+                    for (int c = left; c < left + n; ++c)
+                        total += image->GetPixel(c, r);
+                ASSERT_EQ(plane[static_cast<std::size_t>(y) * image->m_nWidth + x],
+                          ClampToByte(static_cast<float>(total / N)))
+                    << n << " at " << x << "," << y;
+            }
+        }
+    }
+}
