@@ -12,18 +12,7 @@ namespace {
 
 void Jgace(benchmark::State& state)
 {
-    SetWorkerThreadCount(static_cast<int>(state.range(0)));
-    CDibImage work;
-    for (auto _ : state) {
-        state.PauseTiming();
-        bench::FreshCopy(work);
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(work.Jgace(200, 1, 3.0f));
-        benchmark::ClobberMemory();
-    }
-    state.counters["workers"] = WorkerThreadCount();
-    SetWorkerThreadCount(0);
-    bench::ReportMegapixels(state);
+    bench::RunOnCopies(state, static_cast<int>(state.range(0)), [](CDibImage& work) { return work.Jgace(200, 1, 3.0f); });
 }
 
 void JgaceEdgeThreshold(benchmark::State& state)

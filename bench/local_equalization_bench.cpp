@@ -14,25 +14,14 @@ template <Operation operation>
 void LocalEqualization(benchmark::State& state)
 {
     const int window = static_cast<int>(state.range(0));
-    SetWorkerThreadCount(static_cast<int>(state.range(1)));
-    CDibImage work;
-    for (auto _ : state) {
-        state.PauseTiming();
-        bench::FreshCopy(work);
-        state.ResumeTiming();
-        int result = 0;
+    bench::RunOnCopies(state, static_cast<int>(state.range(1)), [window](CDibImage& work) {
         if constexpr (operation == Operation::Ahe)
-            result = work.Ahe(window);
+            return work.Ahe(window);
         else if constexpr (operation == Operation::Tahe)
-            result = work.Tahe(window, 10);
+            return work.Tahe(window, 10);
         else
-            result = work.Clhe(window, 0.7f);
-        benchmark::DoNotOptimize(result);
-        benchmark::ClobberMemory();
-    }
-    state.counters["workers"] = WorkerThreadCount();
-    SetWorkerThreadCount(0);
-    bench::ReportMegapixels(state);
+            return work.Clhe(window, 0.7f);
+    });
 }
 
 void Arguments(benchmark::internal::Benchmark* b)

@@ -13,16 +13,7 @@ namespace {
 template <typename Operation>
 void RunOnCopies(benchmark::State& state, Operation operation)
 {
-    SetWorkerThreadCount(static_cast<int>(state.range(0)));
-    CDibImage work;
-    for (auto _ : state) {
-        state.PauseTiming();
-        bench::FreshCopy(work);
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(operation(work));
-    }
-    bench::ReportMegapixels(state);
-    SetWorkerThreadCount(0);
+    bench::RunOnCopies(state, static_cast<int>(state.range(0)), operation);
 }
 
 void BM_CopyFrom(benchmark::State& state)
