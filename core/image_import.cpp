@@ -4,14 +4,16 @@
 // decoder; LoadFromMemory picks BMP or JPEG by the bytes themselves (a file
 // named .jpg that holds a BMP is a BMP); ConvertToGray weighs the colour
 // raster into the packed gray buffer, turning the top-down raster rows into
-// the bottom-up buffer order.
+// the bottom-up buffer order (the JPEG reader hands over a raster that is
+// already weighed; see core/rgb_raster.h).
 //
 // The gray rule, for 8-bit channels (channel maximum M = 255):
 //   s = 30 r + 59 g + 11 b                 (exact integer, 0..25500)
 //   v = s * double(0.01f) * 255 / 255      (double; 0.01f is slightly below 1/100)
 //   gray = ClampToByte(float(v))
 // which equals (30 r + 59 g + 11 b + 50) / 100 with the remainder dropped, for
-// every r, g, b. Pure red gives 77 (76.5 goes up), green 150, blue 28.
+// every r, g, b (core/gray_weights.h). Pure red gives 77 (76.5 goes up), green
+// 150, blue 28.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,7 @@
 
 #include "core/bmp_read.h"
 #include "core/decode_limits.h"
+#include "core/gray_weights.h"
 #include "core/dib_image.h"
 #include "core/jpeg_read.h"
 #include "core/large_buffer.h"
@@ -31,21 +34,6 @@
 #include "core/parallel.h"
 
 namespace {
-
-constexpr int kMaxWeightedSum = 30 * 255 + 59 * 255 + 11 * 255;
-
-// Gray level of every possible weighted sum s, by the rule above.
-const std::array<std::uint8_t, kMaxWeightedSum + 1>& GrayOfWeightedSum()
-{
-    static const auto table = [] {
-        std::array<std::uint8_t, kMaxWeightedSum + 1> levels{};
-        const double hundredth = static_cast<double>(0.01f);
-        for (int s = 0; s <= kMaxWeightedSum; ++s)
-            levels[s] = ClampToByte(static_cast<float>(s * hundredth * 255.0 / 255.0));
-        return levels;
-    }();
-    return table;
-}
 
 // The decode operation that stands in for the platform's picture decoder.
 std::unique_ptr<CRgbRaster> DecodePicture(const std::uint8_t* data, std::size_t size)
@@ -57,8 +45,7 @@ std::unique_ptr<CRgbRaster> DecodePicture(const std::uint8_t* data, std::size_t 
             decoded = DecodeBmp(data, size, *raster);
         else if (HasJpegSignature(data, size))
             decoded = DecodeJpeg(data, size, *raster);
-        const std::size_t expected = static_cast<std::size_t>(raster->width) * static_cast<std::size_t>(raster->height) * 3;
-        if (!decoded || raster->width <= 0 || raster->height <= 0 || raster->rgb.size() != expected)
+        if (!decoded || !raster->Complete())
             return nullptr;
         return raster;
     } catch (const std::bad_alloc&) {
@@ -140,40 +127,32 @@ bool CDibImage::LoadFromMemory(const std::uint8_t* data, std::size_t size)
 
 bool CDibImage::ConvertToGray()
 {
-    if (!m_pBitmap)
+    if (!m_pBitmap || !m_pBitmap->Complete())
         return false;
-    const CRgbRaster& raster = *m_pBitmap;
+    CRgbRaster& raster = *m_pBitmap;
     const int width = raster.width;
     const int height = raster.height;
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (width <= 0 || height <= 0 || raster.rgb.size() != count * 3)
-        return false;
 
     std::unique_ptr<std::uint8_t[]> bits;
-    try {
-        bits = MakeLargeArray<std::uint8_t>(count);
-    } catch (const std::bad_alloc&) {
-        // The colour raster stays, so the conversion can be tried again.
-        ShowMessage("Out of memory!");
-        return false;
-    }
-
-    const auto& gray = GrayOfWeightedSum();
-    std::uint8_t* out = bits.get();
-    // Buffer row y is raster row height - 1 - y: the buffer starts at the bottom.
-    ParallelForBands(height, std::max(1, (1 << 18) / width), [&](int begin, int end) {
-        // Locals, not captures, so the byte stores cannot alias them.
-        const int w = width;
-        const int h = height;
-        const std::uint8_t* table = gray.data();
-        const CRgbRaster& rgb = raster;
-        for (int y = begin; y < end; ++y) {
-            const std::uint8_t* src = rgb.Row(h - 1 - y);
-            std::uint8_t* dst = out + static_cast<std::size_t>(y) * w;
-            for (int x = 0; x < w; ++x, src += 3)
-                dst[x] = table[30 * src[0] + 59 * src[1] + 11 * src[2]];
+    if (raster.gray) {
+        // Weighed while decoding: the face is already the finished buffer.
+        bits = std::move(raster.gray);
+    } else {
+        try {
+            bits = MakeLargeArray<std::uint8_t>(raster.PixelCount());
+        } catch (const std::bad_alloc&) {
+            // The colour raster stays, so the conversion can be tried again.
+            ShowMessage("Out of memory!");
+            return false;
         }
-    });
+        std::uint8_t* out = bits.get();
+        // Buffer row y is raster row height - 1 - y: the buffer starts at the bottom.
+        ParallelForBands(height, std::max(1, (1 << 18) / width), [&raster, out, width, height](int begin, int end) {
+            for (int y = begin; y < end; ++y)
+                WeighRgbRow(raster.Row(height - 1 - y), static_cast<std::size_t>(width),
+                            out + static_cast<std::size_t>(y) * width);
+        });
+    }
 
     m_nWidth = width;
     m_nHeight = height;

@@ -17,6 +17,7 @@
 #include <jerror.h>
 
 #include "core/decode_limits.h"
+#include "core/gray_weights.h"
 #include "core/large_buffer.h"
 
 namespace {
@@ -26,6 +27,10 @@ constexpr int kMaxScans = 500;
 
 // libjpeg's working memory beyond its coefficient buffer (tables, row groups).
 constexpr long kJpegBaseMemory = 16L << 20;
+
+// Colour rows decoded per call: enough to amortise the call, few enough that
+// they stay in the cache until they are weighed.
+constexpr int kBatchRows = 16;
 
 struct JpegErrorManager {
     jpeg_error_mgr pub;  // first member: libjpeg sees only this part
@@ -90,31 +95,15 @@ std::uint64_t PaddedPixels(const jpeg_decompress_struct& cinfo)
     return width * height;
 }
 
-// The raster's memory is reserved once and its rows are made as scanlines
-// arrive, so a file that ends early never touches the pages of the rows it lacks.
-bool ReserveRaster(CRgbRaster& out, int width, int height) noexcept
+// The gray face is allocated before the first scanline; its pages are touched
+// as rows arrive, so a file that ends early never touches those it lacks.
+bool MakeGrayFace(CRgbRaster& out, int width, int height) noexcept
 {
-    try {
-        out.width = width;
-        out.height = height;
-        out.rgb.clear();
-        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
-        out.rgb.reserve(bytes);
-        AdviseLargeBuffer(out.rgb.data(), bytes);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool GrowRaster(CRgbRaster& out, std::size_t rows) noexcept
-{
-    try {
-        out.rgb.resize(rows * static_cast<std::size_t>(out.width) * 3);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    out.width = width;
+    out.height = height;
+    out.rgb.clear();
+    out.gray = TryMakeLargeArray<std::uint8_t>(out.PixelCount());
+    return out.gray != nullptr;
 }
 
 std::uint8_t MultiplyRounded(unsigned a, unsigned b)
@@ -122,9 +111,9 @@ std::uint8_t MultiplyRounded(unsigned a, unsigned b)
     return static_cast<std::uint8_t>((a * b + 127) / 255);
 }
 
-void CmykRowToRgb(const JSAMPLE* cmyk, int width, bool adobeInverted, std::uint8_t* rgb)
+void CmykRowToGray(const JSAMPLE* cmyk, int width, bool adobeInverted, std::uint8_t* gray)
 {
-    for (int x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+    for (int x = 0; x < width; ++x, cmyk += 4) {
         unsigned c = cmyk[0];
         unsigned m = cmyk[1];
         unsigned y = cmyk[2];
@@ -135,9 +124,7 @@ void CmykRowToRgb(const JSAMPLE* cmyk, int width, bool adobeInverted, std::uint8
             y = 255 - y;
             k = 255 - k;
         }
-        rgb[0] = MultiplyRounded(c, k);
-        rgb[1] = MultiplyRounded(m, k);
-        rgb[2] = MultiplyRounded(y, k);
+        gray[x] = GrayOfColour(MultiplyRounded(c, k), MultiplyRounded(m, k), MultiplyRounded(y, k));
     }
 }
 
@@ -176,9 +163,13 @@ bool DecodeJpeg(const std::uint8_t* data, std::size_t size, CRgbRaster& out)
     bool acceptable = pixels > 0 && padded <= PixelBudgetForFile(size);
     switch (cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
+        // r = g = b = the sample, whose gray level is the sample itself.
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        break;
     case JCS_YCbCr:
     case JCS_RGB:
-        cinfo.out_color_space = JCS_RGB;  // libjpeg turns gray into r = g = b
+        // The same colours as JCS_RGB, padded to four bytes for the weighing.
+        cinfo.out_color_space = JCS_EXT_RGBX;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
@@ -201,29 +192,37 @@ bool DecodeJpeg(const std::uint8_t* data, std::size_t size, CRgbRaster& out)
 
     const int width = static_cast<int>(cinfo.output_width);
     const int height = static_cast<int>(cinfo.output_height);
-    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
-    if (cinfo.output_components != (cmyk ? 4 : 3) || !ReserveRaster(out, width, height)) {
+    const int components = cinfo.out_color_space == JCS_GRAYSCALE ? 1 : 4;
+    if (cinfo.output_components != components || !MakeGrayFace(out, width, height)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool adobeInverted = cinfo.saw_Adobe_marker;
-    JSAMPARRAY cmykRow = nullptr;
-    if (cmyk)
-        cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, cinfo.output_width * 4, 1);
+    // Colour rows are decoded a few at a time into libjpeg's pool and weighed
+    // at once, while they are in the cache; gray rows go straight to their place.
+    JSAMPARRAY colourRows = nullptr;
+    if (components == 4)
+        colourRows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                cinfo.output_width * 4, kBatchRows);
 
     while (cinfo.output_scanline < cinfo.output_height) {
-        const int row = static_cast<int>(cinfo.output_scanline);
-        if (!GrowRaster(out, static_cast<std::size_t>(row) + 1)) {
+        const int first = static_cast<int>(cinfo.output_scanline);
+        const int wanted = std::min(kBatchRows, height - first);
+        JSAMPROW targets[kBatchRows];
+        for (int i = 0; i < wanted; ++i)
+            targets[i] = colourRows ? colourRows[i] : out.GrayRow(first + i);
+        const int got = static_cast<int>(jpeg_read_scanlines(&cinfo, targets, static_cast<JDIMENSION>(wanted)));
+        if (got <= 0) {
             jpeg_destroy_decompress(&cinfo);
             return false;
         }
-        JSAMPROW target = cmyk ? cmykRow[0] : out.Row(row);
-        if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) {
-            jpeg_destroy_decompress(&cinfo);
-            return false;
+        for (int i = 0; colourRows && i < got; ++i) {
+            if (cmyk)
+                CmykRowToGray(colourRows[i], width, adobeInverted, out.GrayRow(first + i));
+            else
+                WeighRgbxRow(colourRows[i], static_cast<std::size_t>(width), out.GrayRow(first + i));
         }
-        if (cmyk)
-            CmykRowToRgb(cmykRow[0], width, adobeInverted, out.Row(row));
     }
     // Reads on to the end-of-image marker, so damage after the last row is seen too.
     jpeg_finish_decompress(&cinfo);

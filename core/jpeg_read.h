@@ -1,4 +1,6 @@
-// Reader of JPEG files into a top-down RGB raster, through libjpeg-turbo.
+// Reader of JPEG files, through libjpeg-turbo, into the gray face of a raster
+// (core/rgb_raster.h): each row is decoded to red, green and blue and weighed
+// by the gray rule (core/gray_weights.h) while it is still in the cache.
 //
 // Decoding uses libjpeg's accurate defaults (integer slow DCT, fancy
 // upsampling), so pixels equal those of djpeg and other libjpeg-turbo based
@@ -6,12 +8,12 @@
 // 8-bit files with 1, 3 or 4 components are read.
 //
 // Rules where the format leaves a choice:
-//  - Gray files give r = g = b = the sample.
+//  - Gray files give r = g = b = the sample, whose gray level is the sample.
 //  - CMYK and YCCK (libjpeg turns YCCK into CMYK): with an Adobe APP14 marker
 //    the stored values are Adobe's inverted ones (255 = no ink), and
 //    R = round(C * K / 255), G = round(M * K / 255), B = round(Y * K / 255) on
 //    the stored values; without the marker the values are ink amounts and
-//    each is inverted (255 - v) first.
+//    each is inverted (255 - v) first. That colour is then weighed.
 //  - EXIF orientation is not applied: the picture is the stored grid, as the
 //    platform's picture decoder this reader stands in for draws it.
 //  - Damage is refused, never half shown: the warnings that mean the

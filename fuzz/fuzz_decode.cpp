@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(raster.width == image.m_nWidth && raster.height == image.m_nHeight);
     const std::size_t pixels = static_cast<std::size_t>(image.m_nWidth) * static_cast<std::size_t>(image.m_nHeight);
     Require(pixels <= kMaxImagePixels);
-    Require(raster.rgb.size() == pixels * 3);
-    volatile unsigned sink = TouchEnds(raster.rgb.data(), raster.rgb.size());
+    Require(raster.Complete());
+    volatile unsigned sink = raster.gray ? TouchEnds(raster.gray.get(), pixels) : TouchEnds(raster.rgb.data(), raster.rgb.size());
 
     Require(image.ConvertToGray());
     Require(image.HasPixels() && image.m_pBitmap == nullptr);

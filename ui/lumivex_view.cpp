@@ -25,17 +25,18 @@ QImage GrayPicture(const CDibImage& image)
     return picture;
 }
 
-// The decoded colour raster, already top-down.
+// The decoded raster: colour rows, already top-down, or a gray face weighed
+// while decoding, bottom-up.
 QImage ColourPicture(const CRgbRaster& raster)
 {
-    if (raster.width <= 0 || raster.height <= 0 ||
-        raster.rgb.size() < static_cast<std::size_t>(raster.width) * raster.height * 3)
+    if (!raster.Complete())
         return {};
-    QImage picture(raster.width, raster.height, QImage::Format_RGB888);
+    QImage picture(raster.width, raster.height, raster.gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (picture.isNull())
         return {};
+    const std::size_t rowBytes = static_cast<std::size_t>(raster.width) * (raster.gray ? 1 : 3);
     for (int y = 0; y < raster.height; ++y)
-        std::memcpy(picture.scanLine(y), raster.Row(y), static_cast<std::size_t>(raster.width) * 3);
+        std::memcpy(picture.scanLine(y), raster.gray ? raster.GrayRow(y) : raster.Row(y), rowBytes);
     return picture;
 }
 
