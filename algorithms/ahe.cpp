@@ -14,6 +14,8 @@
 // TAHE with t = 25 gives 10 20 85 / 64 109 153 / 191 213 255.
 #include "core/dib_image.h"
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -65,6 +67,44 @@ struct TaheKernel {
 
 }  // namespace
 
+// The same two mappings eight pixels at a time, for the AVX-512 walk: the
+// same double operations in the same order, so the same bytes.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
+
+namespace {
+
+struct AheVectorKernel {
+    static constexpr local_window::strips::Second kSecond = local_window::strips::Second::None;
+
+    __mmask8 Wants(__m512i) const { return 0xFF; }
+
+    __m256i Map(const local_window::strips::Counts8& c) const
+    {
+        const __m512d share = _mm512_div_pd(_mm512_cvtepi64_pd(c.atMost), _mm512_cvtepi64_pd(c.area));
+        return local_window::strips::ClampToBytes(_mm512_cvtpd_ps(_mm512_mul_pd(share, _mm512_set1_pd(255.0))));
+    }
+};
+
+struct TaheVectorKernel {
+    static constexpr local_window::strips::Second kSecond = local_window::strips::Second::Threshold;
+    int threshold;  // 0..255
+
+    __mmask8 Wants(__m512i level) const { return _mm512_cmpgt_epi64_mask(level, _mm512_set1_epi64(threshold)); }
+
+    // Lanes at or below the threshold may divide by zero; they are not stored.
+    __m256i Map(const local_window::strips::Counts8& c) const
+    {
+        const __m512d scale = _mm512_div_pd(_mm512_set1_pd(255.0), _mm512_cvtepi64_pd(_mm512_sub_epi64(c.area, c.second)));
+        const __m512d upto = _mm512_cvtepi64_pd(_mm512_sub_epi64(c.atMost, c.second));
+        return local_window::strips::ClampToBytes(_mm512_cvtpd_ps(_mm512_mul_pd(upto, scale)));
+    }
+};
+
+}  // namespace
+
+#pragma GCC pop_options
+
 int CDibImage::Ahe(int windowSize)
 {
     if (!m_pBits)
@@ -86,7 +126,7 @@ int CDibImage::Ahe(int windowSize)
             kernel.interiorLevels = levels.get();
         }
     }
-    return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
+    return local_window::Equalize(*this, windowSize, kernel, AheVectorKernel{}) ? 1 : 0;
 }
 
 int CDibImage::Tahe(int windowSize, int threshold)
@@ -99,5 +139,5 @@ int CDibImage::Tahe(int windowSize, int threshold)
     }
     // The threshold is a gray level: only its low 8 bits count.
     const TaheKernel kernel{threshold & 0xFF};
-    return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
+    return local_window::Equalize(*this, windowSize, kernel, TaheVectorKernel{kernel.threshold}) ? 1 : 0;
 }

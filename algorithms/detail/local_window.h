@@ -45,7 +45,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
+#include "algorithms/detail/local_window_strips.h"
 #include "core/dib_image.h"
 #include "core/large_buffer.h"
 #include "core/messages.h"
@@ -435,12 +437,17 @@ bool RunBands(const std::uint8_t* snapshot, std::uint8_t* out, int width, int he
 
 }  // namespace detail
 
+// No vector twin: the portable walk only.
+struct NoVectorKernel {};
+
 // Rewrites every pixel of image that kernel.Wants with kernel.Map of its
 // window counts. The caller has checked the pixel buffer and the window size.
+// vectorKernel, the same mapping eight pixels at a time (local_window_strips.h),
+// serves the wider windows where the processor has AVX-512.
 // Returns false, pixels unchanged, after "Out of memory!" when the snapshot or
 // a band's tables cannot be had.
-template <typename Kernel>
-bool Equalize(CDibImage& image, int n, const Kernel& kernel)
+template <typename Kernel, typename VectorKernel = NoVectorKernel>
+bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] const VectorKernel& vectorKernel = {})
 {
     const std::size_t count = image.PixelCount();
     std::unique_ptr<std::uint8_t[]> snapshot = TryMakeLargeArray<std::uint8_t>(count);
@@ -467,7 +474,18 @@ bool Equalize(CDibImage& image, int n, const Kernel& kernel)
         });
         return true;
     }
-    const bool done = n <= 255
+    bool done;
+    if constexpr (!std::is_same_v<VectorKernel, NoVectorKernel>) {
+        if (n >= strips::kMinWindow && n <= strips::kMaxWindow && strips::Supported()) {
+            done = strips::Equalize(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, vectorKernel);
+            if (!done) {
+                image.CopyPixelsFrom(snapshot.get());
+                ShowMessage(kOutOfMemoryMessage);
+            }
+            return done;
+        }
+    }
+    done = n <= 255
         ? detail::RunBands<std::uint16_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel)
         : detail::RunBands<std::uint32_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel);
     if (!done) {

@@ -1,0 +1,342 @@
+// The window walk of the local equalizations on processors with AVX-512 (F,
+// BW, VL, DQ), for windows of 17 to 255 pixels a side.
+//
+// The image is cut into vertical strips that each go down the whole row band;
+// a strip keeps, for every level v and every column c of the strip and its
+// margins, the number of pixels of level <= v among the rows of the current
+// window in that column: cumulative column histograms, one byte each (a
+// column holds at most n <= 255 pixels), laid out level by level so that the
+// columns of one level sit side by side. The count of levels <= v in the
+// window of pixel x is then the sum of n neighbouring bytes of level v's row:
+// one to four 64-byte loads and byte sums. The count at one level is the
+// difference of two such sums (levels <= v minus levels <= v - 1), and the
+// count at or below a threshold a sum over the threshold's row.
+//
+// Moving the window down one row adds the entering row and takes out the
+// leaving one: in a column whose entering level is a and leaving level b, the
+// cumulative counts change only for the levels between a and b, so 64 columns
+// at a time are updated over the levels between their smallest and largest
+// level. Columns outside the image are never counted, which cuts the windows
+// at the left and right edges; rows outside the image are never added, which
+// cuts them at the top and bottom.
+//
+// A strip of 257 rows (a zero row for "level -1", then levels 0..255) of a few
+// hundred columns stays in the level-2 cache, where the whole width would not.
+// Strips are independent: each starts its counts afresh, so the output does
+// not depend on the strip width or on the row bands.
+//
+// Every function here is compiled for AVX-512; callers check Supported()
+// first. Standard headers are included before the target switch so that none
+// of their inline functions is compiled for it.
+#pragma once
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/parallel.h"
+
+namespace local_window::strips {
+
+inline constexpr int kMinWindow = 17;
+inline constexpr int kMaxWindow = 255;  // column counts must fit a byte
+
+// Test hooks: force the portable walk, or narrow the strips so that small
+// images cross several of them. Zero strip width: the default.
+inline std::atomic<bool> g_portableOnly{false};
+inline std::atomic<int> g_stripWidth{0};
+
+inline bool Supported()
+{
+    static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    return supported && !g_portableOnly.load(std::memory_order_relaxed);
+}
+
+// Columns of output per strip: the strip and its two margins of h columns
+// take about 576 bytes per level (147 KiB in all), and the strips of one
+// image are made equally wide so that the last one is not a sliver.
+inline int StripWidth(int width, int n)
+{
+    const int forced = g_stripWidth.load(std::memory_order_relaxed);
+    const int wanted = forced > 0 ? forced : std::max(64, 576 - (n - 1));
+    const int strips = (width + wanted - 1) / wanted;
+    return (width + strips - 1) / strips;
+}
+
+// Which second count a kernel reads beside the count of levels <= v.
+enum class Second {
+    None,
+    LevelBelow,  // levels <= v - 1, so that the count at v is the difference
+    Threshold,   // levels <= the kernel's threshold
+};
+
+}  // namespace local_window::strips
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
+
+namespace local_window::strips {
+
+// What a vector kernel learns about the windows of eight neighbouring pixels,
+// one per 64-bit lane.
+struct Counts8 {
+    __m512i level;   // v
+    __m512i atMost;  // levels <= v, the pixel itself included
+    __m512i second;  // the kernel's second count (zero for Second::None)
+    __m512i area;    // pixels in the cut window
+    __mmask8 interior;  // the window is the full n x n square
+};
+
+// ClampToByte of eight floats, branch-free: NaN and negatives become 0 (vmaxps
+// returns its second operand when the first is NaN), above 255 becomes 255,
+// halves round up. Results are 32-bit lanes of 0..255.
+[[gnu::always_inline]] inline __m256i ClampToBytes(__m256 value)
+{
+    __m256 clamped = _mm256_max_ps(value, _mm256_setzero_ps());
+    clamped = _mm256_min_ps(clamped, _mm256_set1_ps(255.0f));
+    const __m256i t = _mm256_cvttps_epi32(clamped);
+    const __m256 fraction = _mm256_sub_ps(clamped, _mm256_cvtepi32_ps(t));
+    const __m256 roundUp = _mm256_cmp_ps(fraction, _mm256_set1_ps(0.5f), _CMP_GE_OQ);
+    return _mm256_sub_epi32(t, _mm256_castps_si256(roundUp));  // all ones = -1
+}
+
+// Lane i of the result: the sum of the eight 64-bit lanes of s[i].
+[[gnu::always_inline]] inline __m512i Reduce8(const __m512i s[8])
+{
+    // Pairs: within each 128-bit lane, [partial of s[2k], partial of s[2k+1]].
+    __m512i a[4];
+    for (int k = 0; k < 4; ++k)
+        a[k] = _mm512_add_epi64(_mm512_unpacklo_epi64(s[2 * k], s[2 * k + 1]), _mm512_unpackhi_epi64(s[2 * k], s[2 * k + 1]));
+    // Quads: the four 128-bit lanes of two pairs folded to two.
+    __m512i b[2];
+    for (int k = 0; k < 2; ++k)
+        b[k] = _mm512_add_epi64(_mm512_shuffle_i64x2(a[2 * k], a[2 * k + 1], _MM_SHUFFLE(2, 0, 2, 0)),
+                                _mm512_shuffle_i64x2(a[2 * k], a[2 * k + 1], _MM_SHUFFLE(3, 1, 3, 1)));
+    return _mm512_add_epi64(_mm512_shuffle_i64x2(b[0], b[1], _MM_SHUFFLE(2, 0, 2, 0)),
+                            _mm512_shuffle_i64x2(b[0], b[1], _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// The byte sums of n consecutive bytes from p, as eight partial sums;
+// kChunks = (n + 63) / 64 loads, the last one masked to what is left of n.
+template <int kChunks>
+[[gnu::always_inline]] inline __m512i WindowSum(const std::uint8_t* p, __mmask64 last)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i sum = _mm512_sad_epu8(_mm512_maskz_loadu_epi8(last, p + 64 * (kChunks - 1)), zero);
+    for (int k = 0; k + 1 < kChunks; ++k)
+        sum = _mm512_add_epi64(sum, _mm512_sad_epu8(_mm512_loadu_si512(p + 64 * k), zero));
+    return sum;
+}
+
+[[gnu::always_inline]] inline int MinByte(__m512i x)
+{
+    __m256i m = _mm256_min_epu8(_mm512_castsi512_si256(x), _mm512_extracti64x4_epi64(x, 1));
+    __m128i q = _mm_min_epu8(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+    q = _mm_min_epu8(q, _mm_srli_si128(q, 8));
+    q = _mm_min_epu8(q, _mm_srli_si128(q, 4));
+    q = _mm_min_epu8(q, _mm_srli_si128(q, 2));
+    q = _mm_min_epu8(q, _mm_srli_si128(q, 1));
+    return _mm_cvtsi128_si32(q) & 0xFF;
+}
+
+[[gnu::always_inline]] inline int MaxByte(__m512i x)
+{
+    return 255 - MinByte(_mm512_xor_si512(x, _mm512_set1_epi8(-1)));
+}
+
+// Bits [from, to) of a 64-bit mask, clipped to 0..64.
+inline __mmask64 BitRange(int from, int to)
+{
+    from = std::clamp(from, 0, 64);
+    to = std::clamp(to, 0, 64);
+    if (from >= to)
+        return 0;
+    const std::uint64_t upTo = to == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
+    const std::uint64_t below = (std::uint64_t{1} << from) - 1;
+    return upTo & ~below;
+}
+
+template <int kChunks, typename Kernel>
+class CStripBand {
+public:
+    CStripBand(const std::uint8_t* snapshot, int width, int height, int n, const Kernel& kernel)
+        : m_snap(snapshot), m_width(width), m_height(height), m_n(n), m_h((n - 1) / 2), m_kernel(kernel)
+    {
+        m_stripWidth = StripWidth(width, n);
+        m_stride = (static_cast<std::size_t>(m_stripWidth) + 2 * m_h + 63) / 64 * 64;
+    }
+
+    bool Allocate()
+    {
+        m_cum.reset(static_cast<std::uint8_t*>(::operator new(257 * m_stride, std::align_val_t{64}, std::nothrow)));
+        return m_cum != nullptr;
+    }
+
+    void Run(int yBegin, int yEnd, std::uint8_t* out)
+    {
+        for (int xs = 0; xs < m_width; xs += m_stripWidth)
+            RunStrip(xs, std::min(m_width, xs + m_stripWidth), yBegin, yEnd, out);
+    }
+
+private:
+    struct Free {
+        void operator()(std::uint8_t* p) const { ::operator delete(p, std::align_val_t{64}); }
+    };
+
+    const std::uint8_t* Row(int r) const { return m_snap + static_cast<std::size_t>(r) * m_width; }
+
+    void RunStrip(int xs, int xe, int yBegin, int yEnd, std::uint8_t* out)
+    {
+        std::memset(m_cum.get(), 0, 257 * m_stride);
+        for (int r = std::max(0, yBegin - m_h); r <= std::min(m_height - 1, yBegin + m_h); ++r)
+            Update(Row(r), nullptr, xs, xe);
+        for (int y = yBegin; y < yEnd; ++y) {
+            if (y > yBegin) {
+                const int leaving = y - m_h - 1, entering = y + m_h;
+                Update(entering < m_height ? Row(entering) : nullptr, leaving >= 0 ? Row(leaving) : nullptr, xs, xe);
+            }
+            Query(y, xs, xe, out);
+        }
+    }
+
+    // Adds the row in and takes out the row out (either may be null) over the
+    // strip's columns and margins. Local column j is image column xs - h + j.
+    void Update(const std::uint8_t* in, const std::uint8_t* out, int xs, int xe)
+    {
+        if (!in && !out)
+            return;
+        std::uint8_t* const cum = m_cum.get();
+        const std::size_t stride = m_stride;
+        const int first = std::max(0, m_h - xs);                              // first local column in the image
+        const int last = std::min(xe - xs + 2 * m_h, m_width - xs + m_h);    // one past the last
+        const __m512i ones = _mm512_set1_epi8(1);
+        for (int j0 = first / 64 * 64; j0 < last; j0 += 64) {
+            const __mmask64 valid = BitRange(first - j0, last - j0);
+            const std::ptrdiff_t c0 = static_cast<std::ptrdiff_t>(xs) - m_h + j0;
+            const __mmask64 kIn = in ? valid : 0, kOut = out ? valid : 0;
+            const __m512i a = _mm512_maskz_loadu_epi8(kIn, in ? in + c0 : nullptr);
+            const __m512i b = _mm512_maskz_loadu_epi8(kOut, out ? out + c0 : nullptr);
+            // Only the levels from min(a, b) to max(a, b) - 1 change in a
+            // column; an absent row counts as a level above 255.
+            int lo, hi;
+            if (in && out) {
+                const __mmask64 changed = valid & _mm512_cmpneq_epu8_mask(a, b);
+                if (!changed)
+                    continue;
+                const __m512i high = _mm512_set1_epi8(-1);
+                lo = MinByte(_mm512_mask_blend_epi8(changed, high, _mm512_min_epu8(a, b)));
+                hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
+            } else {
+                lo = MinByte(_mm512_mask_blend_epi8(valid, _mm512_set1_epi8(-1), in ? a : b));
+                hi = 256;
+            }
+            std::uint8_t* p = cum + (static_cast<std::size_t>(lo) + 1) * stride + j0;
+            __m512i level = _mm512_set1_epi8(static_cast<char>(lo));
+            for (int v = lo; v < hi; ++v) {
+                const __mmask64 up = _mm512_mask_cmple_epu8_mask(kIn, a, level);
+                const __mmask64 down = _mm512_mask_cmple_epu8_mask(kOut, b, level);
+                __m512i counts = _mm512_load_si512(p);
+                counts = _mm512_mask_add_epi8(counts, up, counts, ones);
+                counts = _mm512_mask_sub_epi8(counts, down, counts, ones);
+                _mm512_store_si512(p, counts);
+                p += stride;
+                level = _mm512_add_epi8(level, ones);
+            }
+        }
+    }
+
+    // Maps the pixels xs .. xe - 1 of row y, eight at a time.
+    void Query(int y, int xs, int xe, std::uint8_t* out)
+    {
+        const Kernel kernel = m_kernel;
+        const std::uint8_t* const row = Row(y);
+        std::uint8_t* const target = out + static_cast<std::size_t>(y) * m_width;
+        const std::uint8_t* const level0 = m_cum.get() + m_stride;  // row of level 0; level -1 above it is zero
+        const std::size_t stride = m_stride;
+        const int n = m_n, h = m_h, width = m_width;
+        const int rows = std::min(m_height - 1, y + h) - std::max(0, y - h) + 1;
+        const __mmask64 last = BitRange(0, n - 64 * (kChunks - 1));
+        const std::uint8_t* thresholdRow = nullptr;
+        if constexpr (Kernel::kSecond == Second::Threshold)
+            thresholdRow = level0 + static_cast<std::size_t>(kernel.threshold) * stride;
+        const __m512i lanes = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+
+        for (int x = xs; x < xe; x += 8) {
+            const int count = std::min(8, xe - x);
+            const __mmask8 valid = static_cast<__mmask8>((1u << count) - 1);
+            __m512i sums[8], seconds[8];
+#pragma GCC unroll 8
+            for (int i = 0; i < 8; ++i) {
+                const int xi = x + std::min(i, count - 1);
+                const std::size_t j = static_cast<std::size_t>(xi - xs);
+                const std::uint8_t* p = level0 + row[xi] * stride + j;
+                sums[i] = WindowSum<kChunks>(p, last);
+                if constexpr (Kernel::kSecond == Second::LevelBelow)
+                    seconds[i] = WindowSum<kChunks>(p - stride, last);
+                else if constexpr (Kernel::kSecond == Second::Threshold)
+                    seconds[i] = WindowSum<kChunks>(thresholdRow + j, last);
+            }
+            Counts8 c;
+            c.level = _mm512_cvtepu8_epi64(_mm_maskz_loadu_epi8(valid, row + x));
+            c.atMost = Reduce8(sums);
+            c.second = Kernel::kSecond == Second::None ? _mm512_setzero_si512() : Reduce8(seconds);
+            const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), lanes);
+            const __m512i right = _mm512_min_epi64(_mm512_add_epi64(xi, _mm512_set1_epi64(h)), _mm512_set1_epi64(width - 1));
+            const __m512i left = _mm512_max_epi64(_mm512_sub_epi64(xi, _mm512_set1_epi64(h)), _mm512_setzero_si512());
+            const __m512i cols = _mm512_add_epi64(_mm512_sub_epi64(right, left), _mm512_set1_epi64(1));
+            c.area = _mm512_mullo_epi64(cols, _mm512_set1_epi64(rows));
+            c.interior = rows == n ? _mm512_cmpeq_epi64_mask(cols, _mm512_set1_epi64(n)) : 0;
+            const __m256i levels = kernel.Map(c);
+            _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), levels);
+        }
+    }
+
+    const std::uint8_t* m_snap;
+    int m_width, m_height, m_n, m_h;
+    int m_stripWidth;
+    std::size_t m_stride;
+    const Kernel& m_kernel;
+    std::unique_ptr<std::uint8_t, Free> m_cum;  // [level + 1][local column]
+};
+
+template <int kChunks, typename Kernel>
+bool RunBands(const std::uint8_t* snapshot, std::uint8_t* out, int width, int height, int n, const Kernel& kernel)
+{
+    std::atomic<bool> failed{false};
+    // A band first counts about n rows into each strip; bands of at least
+    // n / 2 rows keep that set-up small beside the band's own work.
+    const int minRows = std::max({8, n / 2, (16384 + width - 1) / width});
+    ParallelForBands(height, minRows, [&](int yBegin, int yEnd) {
+        CStripBand<kChunks, Kernel> band(snapshot, width, height, n, kernel);
+        if (!band.Allocate()) {
+            failed = true;
+            return;
+        }
+        band.Run(yBegin, yEnd, out);
+    });
+    return !failed;
+}
+
+// Rewrites the pixels kernel.Wants with kernel.Map of their window counts;
+// false when a band's counts cannot be allocated. kMinWindow <= n <= kMaxWindow.
+template <typename Kernel>
+bool Equalize(const std::uint8_t* snapshot, std::uint8_t* out, int width, int height, int n, const Kernel& kernel)
+{
+    switch ((n + 63) / 64) {
+    case 1: return RunBands<1>(snapshot, out, width, height, n, kernel);
+    case 2: return RunBands<2>(snapshot, out, width, height, n, kernel);
+    case 3: return RunBands<3>(snapshot, out, width, height, n, kernel);
+    default: return RunBands<4>(snapshot, out, width, height, n, kernel);
+    }
+}
+
+}  // namespace local_window::strips
+
+#pragma GCC pop_options
