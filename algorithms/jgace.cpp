@@ -331,6 +331,45 @@ std::vector<float> BlockGains(const Grid& grid, const Planes& planes, const std:
     return F;
 }
 
+namespace {
+
+// The gains of one strip between two block centres, a = 0 .. W - 1, by the
+// strip rule of GainRow below. Every value is an exact small integer before the
+// products, so the lanes of a vector clone give the same doubles.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void StripRow(int W, double from, double to, double* out)
+{
+    const double span = static_cast<float>(W - 1);
+    for (int a = 0; a < W; ++a) {
+        const double b = static_cast<float>(W - 1 - a);
+        out[a] = (b * from + static_cast<double>(static_cast<float>(a)) * to) / span;
+    }
+}
+
+// One row j of a tile: integer weights, the four terms added in this order,
+// divided by their integer sum (W - 1)^2. The weights are products of whole
+// numbers whose product stays below 2^53, exact in double, so forming them in double gives the same
+// values as forming them in integers, and lets the row run in vector lanes.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void TileRow(int W, int j, double f00, double f01, double f10, double f11, double* out)
+{
+    const double last = W - 1;
+    const double weightSum = last * last;
+    const double up = j;
+    const double down = last - up;
+    for (int i = 0; i < W; ++i) {
+        const double right = i;
+        const double left = last - right;
+        const double w00 = left * down;
+        const double w01 = right * down;
+        const double w10 = left * up;
+        const double w11 = right * up;
+        out[i] = (((w01 * f01 + w11 * f11) + w00 * f00) + w10 * f10) / weightSum;
+    }
+}
+
+}  // namespace
+
 void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains)
 {
     const int W = grid.W;
@@ -364,9 +403,7 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
         for (int bx = 0; bx + 1 < grid.BX; ++bx) {
             const double from = gain(bx, by);
             const double to = gain(bx + 1, by);
-            double* out = gains + static_cast<std::size_t>(bx) * W + h;
-            for (int a = 0; a < W; ++a)
-                out[a] = strip(a, from, to);
+            StripRow(W, from, to, gains + static_cast<std::size_t>(bx) * W + h);
         }
         for (int x = xr; x < grid.width; ++x)
             gains[x] = last;
@@ -380,24 +417,9 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
     const double right = strip(j, gain(grid.BX - 1, by), gain(grid.BX - 1, by + 1));
     for (int x = 0; x < h; ++x)
         gains[x] = left;
-    // Tiles: integer weights (exact as doubles), the four terms added in this
-    // order, divided by their integer sum (W - 1)^2.
-    const std::int64_t last = W - 1;
-    const double weightSum = static_cast<double>(last * last);
-    for (int bx = 0; bx + 1 < grid.BX; ++bx) {
-        const double f00 = gain(bx, by);
-        const double f01 = gain(bx + 1, by);
-        const double f10 = gain(bx, by + 1);
-        const double f11 = gain(bx + 1, by + 1);
-        double* out = gains + static_cast<std::size_t>(bx) * W + h;
-        for (int i = 0; i < W; ++i) {
-            const double w00 = static_cast<double>((last - i) * (last - j));
-            const double w01 = static_cast<double>(i * (last - j));
-            const double w10 = static_cast<double>((last - i) * j);
-            const double w11 = static_cast<double>(static_cast<std::int64_t>(i) * j);
-            out[i] = (((w01 * f01 + w11 * f11) + w00 * f00) + w10 * f10) / weightSum;
-        }
-    }
+    for (int bx = 0; bx + 1 < grid.BX; ++bx)
+        TileRow(W, j, gain(bx, by), gain(bx + 1, by), gain(bx, by + 1), gain(bx + 1, by + 1),
+                gains + static_cast<std::size_t>(bx) * W + h);
     for (int x = xr; x < grid.width; ++x)
         gains[x] = right;
 }
@@ -413,6 +435,7 @@ namespace {
 // first held inside [-1, 256] (NaN passes through), which changes no result
 // of ClampToByte and keeps the float conversion in range, then the branch-free
 // ClampToByte takes it. source and out may be the same row.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 void EnhanceRow(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width, std::uint8_t* out)
 {
     for (int x = 0; x < width; ++x) {
@@ -425,6 +448,7 @@ void EnhanceRow(const std::uint8_t* source, const std::uint8_t* mean, const doub
 }
 
 // The same when the result replaces the source: one pointer, so no overlap check stops the vectoriser.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 void EnhanceRowInPlace(std::uint8_t* pixels, const std::uint8_t* mean, const double* gains, int width)
 {
     for (int x = 0; x < width; ++x) {
