@@ -8,6 +8,36 @@
 
 #include "core/clamp_to_byte.h"
 
+// floor(x / (2N)) for N = n * n, n <= 256, and every x <= 511 N (all values of
+// 2S + N): (x * multiplier) >> shift, with x and the multiplier in 32 bits and
+// the product in 64, the form 16-lane vector code can evaluate. The multiplier
+// is 2^shift / 2N rounded up with shift = 31 + ceil(log2(2N)); its excess over
+// the exact 2^shift / 2N is below 1 / 2^(31 - ceil(log2(2N))) x 2N, too little to
+// carry any x <= 511 N over the next multiple of 2N (the tests check every
+// step of every mask up to 256).
+struct CBoxMagic32 {
+    std::uint32_t multiplier = 0;
+    int shift = 0;
+
+    static CBoxMagic32 For(int n)
+    {
+        const std::uint64_t divisor = 2 * static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
+        int log2 = 0;
+        while ((std::uint64_t{1} << log2) < divisor)
+            ++log2;
+        CBoxMagic32 magic;
+        magic.shift = 31 + log2;
+        magic.multiplier = static_cast<std::uint32_t>(((std::uint64_t{1} << magic.shift) + divisor - 1) / divisor);
+        return magic;
+    }
+
+    // The mean rounded half up for the mask sum S of an n x n mask.
+    std::uint8_t Mean(std::uint32_t S, std::uint32_t area) const
+    {
+        return static_cast<std::uint8_t>((static_cast<std::uint64_t>(2 * S + area) * multiplier) >> shift);
+    }
+};
+
 class CBoxQuotient {
 public:
     // centralPixels: how many quotients will be asked for, to judge whether a

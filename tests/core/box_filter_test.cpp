@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/box_quotient.h"
+#include "core/box_rows.h"
 #include "core/dib_image.h"
 #include "core/parallel.h"
 #include "tests/support/test_images.h"
@@ -155,6 +156,127 @@ TEST(BoxFilter, MasksBeyond256DivideAsTheRuleSays)
                 ASSERT_EQ(plane[static_cast<std::size_t>(y) * image->m_nWidth + x],
                           ClampToByte(static_cast<float>(total / N)))
                     << n << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(BoxFilter, ThirtyTwoBitMultiplyHighGivesTheRuleForEveryMaskUpTo256)
+{
+    // Both the rule and (2S + N) * multiplier >> shift are non-decreasing in S,
+    // so they agree on every sum once they agree on both sides of every step of
+    // the rounded mean: where it becomes q, for q = 1 .. 255, and at both ends.
+    for (int n = 1; n <= 256; ++n) {
+        const CBoxMagic32 magic = CBoxMagic32::For(n);
+        const std::uint64_t N = static_cast<std::uint64_t>(n) * n;
+        const CBoxQuotient rule(n, 0);
+        ASSERT_GE(magic.shift, 32) << n;
+        auto check = [&](std::uint64_t S) {
+            ASSERT_EQ(magic.Mean(static_cast<std::uint32_t>(S), static_cast<std::uint32_t>(N)), rule.Divide(S))
+                << n << " " << S;
+        };
+        check(0);
+        check(255 * N);
+        for (std::uint64_t q = 1; q <= 255; ++q) {
+            const std::uint64_t step = ((2 * q - 1) * N + 1) / 2;  // the least S with (2S + N) / 2N >= q
+            ASSERT_EQ((2 * step + N) / (2 * N), q);
+            ASSERT_EQ((2 * step - 2 + N) / (2 * N), q - 1);
+            check(step - 1);
+            check(step);
+        }
+    }
+    // And every sum of the masks the filters use most.
+    for (int n : {7, 25, 35, 256}) {
+        const CBoxMagic32 magic = CBoxMagic32::For(n);
+        const CBoxQuotient rule(n, 0);
+        for (std::uint32_t S = 0; S <= 255u * n * n; ++S)
+            ASSERT_EQ(magic.Mean(S, n * n), rule.Divide(S)) << n << " " << S;
+    }
+}
+
+namespace {
+
+std::vector<std::uint8_t> StreamedPlane(const CDibImage& image, int n, BoxKernel kernel, int firstRow = 0)
+{
+    const int W = image.m_nWidth, H = image.m_nHeight;
+    const CBoxPlan plan(W, H, n, kernel);
+    std::vector<const std::uint8_t*> rows(H);
+    for (int r = 0; r < H; ++r)
+        rows[r] = image.m_pBits.get() + static_cast<std::size_t>(r) * W;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(W) * H, 0);
+    CBoxRows stream(plan, rows.data(), firstRow);
+    for (int y = firstRow; y < H; ++y)
+        stream.Next(out.data() + static_cast<std::size_t>(y) * W);
+    return out;
+}
+
+}  // namespace
+
+TEST(BoxFilter, VectorAndPortableRowStreamsFollowTheRules)
+{
+    // Widths around and beyond the 16 lanes of the vector code, with partial
+    // last blocks, odd and even masks, and streams that start mid-image.
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 24; ++trial) {
+        const int W = 1 + static_cast<int>(rng() % 70);
+        const int H = 1 + static_cast<int>(rng() % 40);
+        auto image = trial % 2 ? MakePhotoLike(W, H, trial) : MakeRandom(W, H, trial);
+        for (int n = 0; n <= std::min(W, H); n += 1 + static_cast<int>(rng() % 3)) {
+            const auto expected = ReferenceBox(*image, n);
+            for (BoxKernel kernel : {BoxKernel::Best, BoxKernel::Portable}) {
+                ASSERT_EQ(StreamedPlane(*image, n, kernel), expected)
+                    << W << "x" << H << " n=" << n << " portable=" << (kernel == BoxKernel::Portable);
+                const int first = H / 3;
+                auto fromFirst = StreamedPlane(*image, n, kernel, first);
+                std::fill_n(fromFirst.begin(), static_cast<std::size_t>(first) * W, 0);
+                auto tail = expected;
+                std::fill_n(tail.begin(), static_cast<std::size_t>(first) * W, 0);
+                ASSERT_EQ(fromFirst, tail) << W << "x" << H << " n=" << n << " from row " << first;
+            }
+        }
+    }
+    // All levels 255: the largest sums of a large mask.
+    auto white = MakeUniform(300, 260, 255);
+    for (BoxKernel kernel : {BoxKernel::Best, BoxKernel::Portable})
+        EXPECT_EQ(StreamedPlane(*white, 256, kernel), std::vector<std::uint8_t>(300 * 260, 255));
+}
+
+TEST(BoxFilter, InPlaceStreamsSeeTheOriginalLevelsWhateverTheBands)
+{
+    // The consumer overwrites every row as it goes; the means it is handed must
+    // still be those of the untouched image, for any split into bands.
+    auto image = MakePhotoLike(53, 97, 3);
+    const auto original = Pixels(*image);
+    for (const std::vector<int>& masks : {std::vector<int>{7, 25}, std::vector<int>{2, 9}, std::vector<int>{1}}) {
+        std::vector<std::vector<std::uint8_t>> expected;
+        for (int n : masks)
+            expected.push_back(ReferenceBox(*image, n));
+        for (BoxKernel kernel : {BoxKernel::Best, BoxKernel::Portable}) {
+            for (int bands : {1, 2, 3, 7, 97}) {
+                auto work = MakeImage(Rows(*image));
+                std::vector<std::vector<std::uint8_t>> got(masks.size(), std::vector<std::uint8_t>(53 * 97, 0));
+                std::vector<int> seen(97, 0);
+                StreamBoxMeansInPlace(
+                    work->m_pBits.get(), 53, 97, masks,
+                    [&](int firstRow, int endRow) -> BoxRowConsumer {
+                        return [&, firstRow, endRow, next = firstRow](int y, const std::uint8_t* const* means,
+                                                                      std::uint8_t* row) mutable {
+                            EXPECT_EQ(y, next++);
+                            EXPECT_LT(y, endRow);
+                            EXPECT_GE(y, firstRow);
+                            ++seen[y];
+                            for (std::size_t i = 0; i < masks.size(); ++i)
+                                std::copy_n(means[i], 53, got[i].begin() + static_cast<std::ptrdiff_t>(y) * 53);
+                            for (int x = 0; x < 53; ++x)
+                                row[x] = static_cast<std::uint8_t>(255 - row[x]);
+                        };
+                    },
+                    kernel, bands);
+                EXPECT_EQ(seen, std::vector<int>(97, 1));
+                for (std::size_t i = 0; i < masks.size(); ++i)
+                    EXPECT_EQ(got[i], expected[i]) << "mask " << masks[i] << " bands " << bands;
+                for (std::size_t i = 0; i < original.size(); ++i)
+                    ASSERT_EQ(work->m_pBits[i], 255 - original[i]);
             }
         }
     }
