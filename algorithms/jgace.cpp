@@ -49,6 +49,7 @@
 
 #include "algorithms/jgace_stages.h"
 #include "core/dib_image.h"
+#include "core/gradient_row.h"
 #include "core/parallel.h"
 
 namespace jgace {
@@ -219,6 +220,163 @@ std::vector<int> EdgeCounts(const Grid& grid, const float* gradient, float T)
     return C;
 }
 
+namespace {
+
+// The statistics of one block row's rows [y, y + 1) for the blocks' columns.
+// g and next are the G rows y and y + 1 (next unused for the block's last row).
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void CrossingsOfRow(const std::int16_t* g, const std::int16_t* next, int W, Crossings& crossings)
+{
+    int horizontal = 0;
+    int vertical = 0;
+    for (int x = 0; x + 1 < W; ++x) {
+        const bool positive = g[x] > 0;
+        horizontal += positive != (g[x + 1] > 0) ? 1 : 0;
+        vertical += positive != (next[x] > 0) ? 1 : 0;
+    }
+    crossings.horizontal += horizontal;
+    crossings.vertical += vertical;
+}
+
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+int SumOfRow(const std::int16_t* g, int W)
+{
+    int sum = 0;
+    for (int x = 0; x < W; ++x)
+        sum += g[x];
+    return sum;
+}
+
+void CountMagnitudes(const std::int16_t* g, int W, std::uint32_t* counts)
+{
+    for (int x = 0; x < W; ++x)
+        ++counts[std::abs(static_cast<int>(g[x]))];
+}
+
+}  // namespace
+
+BlockStatistics GatherBlockStatistics(const Grid& grid, const std::uint8_t* pixels)
+{
+    BlockStatistics statistics;
+    const std::size_t blocks = grid.BlockCount();
+    statistics.gradientSums.assign(blocks, 0.0);
+    statistics.crossings.assign(blocks, Crossings{});
+    statistics.magnitudeCounts.assign(blocks, std::array<std::uint32_t, 256>{});
+    ParallelForBands(grid.BY, 1, [&](int byBegin, int byEnd) {
+        const int W = grid.W;
+        const int BX = grid.BX;
+        const int columns = BX * W;
+        std::vector<std::int16_t> rowA(columns);
+        std::vector<std::int16_t> rowB(columns);
+        std::vector<std::int64_t> sums(BX);
+        for (int by = byBegin; by < byEnd; ++by) {
+            const int y0 = by * W;
+            std::int16_t* g = rowA.data();
+            std::int16_t* next = rowB.data();
+            GradientRow(pixels, grid.width, grid.height, y0, 0, columns, g);
+            std::fill(sums.begin(), sums.end(), 0);
+            const std::size_t first = grid.BlockIndex(0, by);
+            for (int y = y0; y < y0 + W; ++y) {
+                // The last row of a block starts no crossing.
+                const bool starts = y < y0 + W - 1;
+                if (starts)
+                    GradientRow(pixels, grid.width, grid.height, y + 1, 0, columns, next);
+                for (int bx = 0; bx < BX; ++bx) {
+                    const std::int16_t* segment = g + static_cast<std::size_t>(bx) * W;
+                    sums[bx] += SumOfRow(segment, W);
+                    CountMagnitudes(segment, W, statistics.magnitudeCounts[first + bx].data());
+                    if (starts)
+                        CrossingsOfRow(segment, next + static_cast<std::size_t>(bx) * W, W, statistics.crossings[first + bx]);
+                }
+                std::swap(g, next);
+            }
+            for (int bx = 0; bx < BX; ++bx)
+                statistics.gradientSums[first + bx] = static_cast<double>(sums[bx]);
+        }
+    });
+    return statistics;
+}
+
+bool AddCountedTerms(float& s2, const std::array<double, 256>& terms, const std::array<std::uint32_t, 256>& counts)
+{
+    if (!(s2 >= FLT_MIN) || !(s2 <= FLT_MAX / 4))
+        return false;
+    int exponent = 0;
+    std::frexp(s2, &exponent);  // s2 = f * 2^exponent, 0.5 <= f < 1
+    const double low = std::ldexp(1.0, exponent - 1);
+    const double high = 2 * low;
+    const double u = std::ldexp(1.0, exponent - 1 - 23);
+    const double even = low;
+    const double odd = low + u;
+    std::int64_t steps = 0;
+    double largest = 0.0;
+    for (int m = 0; m < 256; ++m) {
+        if (counts[m] == 0)
+            continue;
+        const double t = terms[m];
+        // The measuring steps must stay inside the binade too.
+        if (!(t >= 0.0) || !(t < low - 2 * u))
+            return false;
+        const double fromEven = static_cast<double>(static_cast<float>(even + t)) - even;
+        const double fromOdd = static_cast<double>(static_cast<float>(odd + t)) - odd;
+        if (fromEven != fromOdd)
+            return false;  // a tie, decided by the parity of s2 / u
+        steps += static_cast<std::int64_t>(counts[m]) * static_cast<std::int64_t>(fromEven / u);
+        largest = std::max(largest, t);
+    }
+    // Every partial sum lies between s2 and the final one; each step from there
+    // must end below the next binade.
+    const double total = static_cast<double>(s2) + static_cast<double>(steps) * u;
+    if (!(total + largest < high - 2 * u))
+        return false;
+    s2 = static_cast<float>(total);  // a multiple of u inside the binade: exact
+    return true;
+}
+
+float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, const BlockStatistics& statistics,
+                              const Background& background)
+{
+    const double meanG = background.meanGradient;
+    std::array<double, 256> terms{};
+    for (int m = 0; m < 256; ++m) {
+        const double diff = meanG - std::fabs(static_cast<double>(m));
+        terms[m] = diff * diff;
+    }
+    const int W = grid.W;
+    std::vector<std::int16_t> row(W);
+    float s2 = 0.0f;
+    for (int by = 0; by < grid.BY; ++by) {
+        for (int bx = 0; bx < grid.BX; ++bx) {
+            const std::size_t k = grid.BlockIndex(bx, by);
+            if (!background.isBackground[k])
+                continue;
+            if (AddCountedTerms(s2, terms, statistics.magnitudeCounts[k]))
+                continue;
+            for (int y = by * W; y < by * W + W; ++y) {
+                GradientRow(pixels, grid.width, grid.height, y, bx * W, bx * W + W, row.data());
+                for (int x = 0; x < W; ++x)
+                    s2 = static_cast<float>(s2 + terms[std::abs(static_cast<int>(row[x]))]);
+            }
+        }
+    }
+    double sigma = 0.0;
+    if (background.count > 0)
+        sigma = std::sqrt(s2 / (static_cast<double>(background.count) * static_cast<double>(grid.Area())));
+    return static_cast<float>(std::fabs(meanG) + 1.5f * sigma);
+}
+
+std::vector<int> EdgeCountsFromCounts(const BlockStatistics& statistics, float T)
+{
+    std::vector<int> C(statistics.magnitudeCounts.size(), 0);
+    for (std::size_t k = 0; k < C.size(); ++k) {
+        std::int64_t count = 0;
+        for (int m = 0; m < 256; ++m)
+            count += static_cast<float>(m) >= T ? statistics.magnitudeCounts[k][m] : 0;
+        C[k] = static_cast<int>(count);
+    }
+    return C;
+}
+
 float FlatLimit(int cmax)
 {
     return static_cast<float>(cmax * static_cast<double>(0.1f));
@@ -309,7 +467,7 @@ float DetailedBlockGain(double A, double J)
 }
 
 std::vector<float> BlockGains(const Grid& grid, const Planes& planes, const std::vector<std::uint8_t>& flat, float T,
-                              float kappa, const Parameters& parameters)
+                              float kappa, const Parameters& parameters, const std::vector<Crossings>* crossings)
 {
     std::vector<float> F(grid.BlockCount(), 1.0f);
     ParallelForBands(grid.BY, 1, [&](int byBegin, int byEnd) {
@@ -320,9 +478,10 @@ std::vector<float> BlockGains(const Grid& grid, const Planes& planes, const std:
                     F[k] = kappa;
                     continue;
                 }
-                const Crossings crossings = CountCrossings(grid, planes.gradient, bx, by);
+                const Crossings counted =
+                    crossings ? (*crossings)[k] : CountCrossings(grid, planes.gradient, bx, by);
                 const double A = DetailAmplitude(grid, planes, bx, by, T);
-                const double f = DominantFrequency(crossings, grid.Area(), parameters.d, parameters.pitch);
+                const double f = DominantFrequency(counted, grid.Area(), parameters.d, parameters.pitch);
                 const double J = VisibilityThreshold(f, parameters.JND0, parameters.gamma);
                 F[k] = DetailedBlockGain(A, J);
             }
@@ -490,13 +649,18 @@ int CDibImage::Jgace(int d, int JND0, float gamma)
     if (grid.W == 1 || grid.BX == 0 || grid.BY == 0)
         return 1;
 
-    // The two planes are independent; with more than one worker they are made side by side.
+    // The mean plane and the gradient statistics (or plane) are independent;
+    // with more than one worker they are made side by side.
+    const bool counted = jgace::UseBlockStatistics(grid);
     std::unique_ptr<std::uint8_t[]> mean;
     std::unique_ptr<float[]> gradient;
+    jgace::BlockStatistics statistics;
     ParallelForBands(2, 1, [&](int begin, int end) {
         for (int task = begin; task < end; ++task) {
             if (task == 0)
                 mean = BoxFilter(grid.W);
+            else if (counted)
+                statistics = jgace::GatherBlockStatistics(grid, m_pBits.get());
             else
                 gradient = GradientMap();
         }
@@ -509,11 +673,14 @@ int CDibImage::Jgace(int d, int JND0, float gamma)
     planes.gradient = gradient.get();
 
     const std::int64_t area = grid.Area();
-    const std::vector<double> sums = jgace::BlockGradientSums(grid, planes.gradient);
+    const std::vector<double> sums =
+        counted ? std::move(statistics.gradientSums) : jgace::BlockGradientSums(grid, planes.gradient);
     const int V = jgace::ValleyLevel(jgace::ActivityHistogram(sums, area));
     const jgace::Background background = jgace::FindBackground(jgace::StoredBlockSums(sums), area, V);
-    const float T = jgace::EdgeThreshold(grid, planes.gradient, background);
-    const std::vector<std::uint8_t> flat = jgace::FlatBlocks(jgace::EdgeCounts(grid, planes.gradient, T));
+    const float T = counted ? jgace::EdgeThresholdFromCounts(grid, planes.pixels, statistics, background)
+                            : jgace::EdgeThreshold(grid, planes.gradient, background);
+    const std::vector<std::uint8_t> flat = jgace::FlatBlocks(
+        counted ? jgace::EdgeCountsFromCounts(statistics, T) : jgace::EdgeCounts(grid, planes.gradient, T));
 
     jgace::Parameters parameters;
     parameters.d = d;
@@ -521,7 +688,8 @@ int CDibImage::Jgace(int d, int JND0, float gamma)
     parameters.gamma = gamma;
     parameters.pitch = jgace::PixelPitch(CurrentScreenMetrics());
     const float kappa = jgace::FlatGain(background.meanGradient);
-    const std::vector<float> F = jgace::BlockGains(grid, planes, flat, T, kappa, parameters);
+    const std::vector<float> F = jgace::BlockGains(grid, planes, flat, T, kappa, parameters,
+                                                   counted ? &statistics.crossings : nullptr);
 
     jgace::ApplyGains(grid, planes, F, m_pBits.get());
     return 1;

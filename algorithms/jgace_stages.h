@@ -136,9 +136,51 @@ struct Parameters {
     float pitch = 0.0f;
 };
 
-// F: KAPPA for flat blocks, DetailedBlockGain for detailed ones.
+// F: KAPPA for flat blocks, DetailedBlockGain for detailed ones. The crossings
+// are counted from planes.gradient unless they are given per block.
 std::vector<float> BlockGains(const Grid& grid, const Planes& planes, const std::vector<std::uint8_t>& flat, float T,
-                              float kappa, const Parameters& parameters);
+                              float kappa, const Parameters& parameters,
+                              const std::vector<Crossings>* crossings = nullptr);
+
+// Stages 3, 6, 7 and 9 without a gradient plane. One pass over the pixels makes
+// each row of G (core/gradient_row.h) and folds it into per-block statistics:
+// the exact sums of stage 3, the crossings of stage 9, and how many pixels of
+// the block have each magnitude |G| = 0..255, from which stage 7's counts
+// follow for any T, and stage 6's float sum in most blocks (below).
+struct BlockStatistics {
+    std::vector<double> gradientSums;
+    std::vector<Crossings> crossings;
+    std::vector<std::array<std::uint32_t, 256>> magnitudeCounts;
+};
+BlockStatistics GatherBlockStatistics(const Grid& grid, const std::uint8_t* pixels);
+
+// Worth it where a block's 1 KiB of counts is small beside its pixels; below,
+// the gradient plane is cheaper.
+inline bool UseBlockStatistics(const Grid& grid) { return grid.Area() >= 1024; }
+
+// Stage 6 from the magnitude counts, giving exactly EdgeThreshold's T.
+//
+// The chain s2 = float(s2 + t) only ever adds one of 256 terms t(|G|). While s2
+// stays inside one binade [2^e, 2^(e+1)) every float there is a multiple of
+// u = 2^(e-23), and a step adds k * u where k depends on the term, on e and,
+// for a term that lands exactly halfway between two floats, on whether s2 / u
+// is even or odd (ties go to even). So for a block whose terms never land on
+// such a tie at this binade, and whose whole sum stays inside it, the steps
+// can be added up in any order: s2 += sum over magnitudes of count * k. k is
+// measured by taking the real step from 2^e (even) and 2^e + u (odd). Any other
+// block (the first one, which starts from 0, and those that cross into the
+// next binade or meet a tie) is summed pixel by pixel in the visiting order,
+// with its rows of G made again from the pixels.
+float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, const BlockStatistics& statistics,
+                              const Background& background);
+
+// One block's steps of the float sum at once, if the rule above allows it:
+// returns false, with s2 untouched, where the block must go pixel by pixel.
+// terms[m] is (MEANG - m)^2 in double.
+bool AddCountedTerms(float& s2, const std::array<double, 256>& terms, const std::array<std::uint32_t, 256>& counts);
+
+// Stage 7 from the magnitude counts: the pixels with |G| >= T, per block.
+std::vector<int> EdgeCountsFromCounts(const BlockStatistics& statistics, float T);
 
 // Stage 10. The gain of every pixel of row y (width entries): the block gains
 // spread over the image by the corner, strip and tile regions.

@@ -12,8 +12,47 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/gradient_row.h"
 #include "core/large_buffer.h"
 #include "core/parallel.h"
+
+namespace {
+
+// The inner columns [x0, x1) of row y (0 < y < height - 1, 0 < x0 <= x1 < width).
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void InnerGradients(const std::uint8_t* below, const std::uint8_t* here, const std::uint8_t* above, int x0, int x1,
+                    std::int16_t* out)
+{
+    for (int x = x0; x < x1; ++x) {
+        const int gh = (below[x + 1] + here[x + 1] + above[x + 1]) - (below[x - 1] + here[x - 1] + above[x - 1]);
+        const int gv = (below[x - 1] + below[x] + below[x + 1]) - (above[x - 1] + above[x] + above[x + 1]);
+        const int g = std::abs(gh) < std::abs(gv) ? gv : gh;
+        out[x - x0] = static_cast<std::int16_t>(g / 3);
+    }
+}
+
+}  // namespace
+
+void GradientRow(const std::uint8_t* pixels, int width, int height, int y, int x0, int x1, std::int16_t* out)
+{
+    if (x1 <= x0)
+        return;
+    if (width < 3 || height < 3 || y <= 0 || y >= height - 1 || !pixels) {
+        std::fill_n(out, x1 - x0, std::int16_t{0});
+        return;
+    }
+    const int innerBegin = std::max(x0, 1);
+    const int innerEnd = std::min(x1, width - 1);
+    // The outermost columns are 0.
+    for (int x = x0; x < std::min(innerBegin, x1); ++x)
+        out[x - x0] = 0;
+    for (int x = std::max(innerEnd, x0); x < x1; ++x)
+        out[x - x0] = 0;
+    if (innerBegin < innerEnd) {
+        const std::uint8_t* here = pixels + static_cast<std::size_t>(y) * width;
+        InnerGradients(here - width, here, here + width, innerBegin, innerEnd, out + (innerBegin - x0));
+    }
+}
 
 std::unique_ptr<float[]> CDibImage::GradientMap() const
 {
@@ -25,43 +64,17 @@ std::unique_ptr<float[]> CDibImage::GradientMap() const
         std::fill_n(plane.get(), count, 0.0f);
         return plane;
     }
-    // Only the outermost rows and columns need zeros; the rest is written once below.
-    std::fill_n(plane.get(), W, 0.0f);
-    std::fill_n(plane.get() + static_cast<std::size_t>(H - 1) * W, W, 0.0f);
-
     const std::uint8_t* P = m_pBits.get();
-    // Rows 1..H-2 are independent; each band keeps its own scratch rows.
-    ParallelForBands(H - 2, 64, [&](int first, int end) {
-        const int width = W;  // a local, so stores into the scratch rows cannot alias it
-        // Per column: the sum of the three rows (for the horizontal difference)
-        // and per row triple: the sums of three neighbours along the row (for
-        // the vertical difference). Both are plain arrays the compiler vectorizes.
-        std::vector<int> columnSums(width);
-        std::vector<int> belowSums(width);
-        std::vector<int> aboveSums(width);
-        int* column = columnSums.data();
-        int* belowRun = belowSums.data();
-        int* aboveRun = aboveSums.data();
-        const int inner = width - 2;
-        for (int y = first + 1; y < end + 1; ++y) {
-            const std::uint8_t* below = P + static_cast<std::size_t>(y - 1) * width;
-            const std::uint8_t* here = below + width;
-            const std::uint8_t* above = here + width;
-            for (int x = 0; x < width; ++x)
-                column[x] = below[x] + here[x] + above[x];
-            for (int i = 0; i < inner; ++i) {
-                belowRun[i] = below[i] + below[i + 1] + below[i + 2];
-                aboveRun[i] = above[i] + above[i + 1] + above[i + 2];
-            }
+    // Rows are independent; each band keeps its own scratch row.
+    ParallelForBands(H, 64, [&](int first, int end) {
+        const int width = W;  // locals, so the stores below cannot alias them
+        const int height = H;
+        std::vector<std::int16_t> row(width);
+        for (int y = first; y < end; ++y) {
+            GradientRow(P, width, height, y, 0, width, row.data());
             float* out = plane.get() + static_cast<std::size_t>(y) * width;
-            out[0] = 0.0f;
-            out[width - 1] = 0.0f;
-            for (int i = 0; i < inner; ++i) {
-                const int gh = column[i + 2] - column[i];
-                const int gv = belowRun[i] - aboveRun[i];
-                const int g = std::abs(gh) < std::abs(gv) ? gv : gh;
-                out[i + 1] = static_cast<float>(g / 3);
-            }
+            for (int x = 0; x < width; ++x)
+                out[x] = row[x];
         }
     });
     return plane;

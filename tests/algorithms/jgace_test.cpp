@@ -594,6 +594,119 @@ TEST_F(JgaceTest, EdgeCountsIncludeMagnitudesEqualToT)
     EXPECT_EQ(jgace::EdgeCounts(grid, G, 0.0f), (std::vector<int>{9, 9}));
 }
 
+// ---------------------------------------------------------------------------
+// Block statistics: stages 3, 6, 7 and 9 without the gradient plane
+// ---------------------------------------------------------------------------
+
+// The statistics pass against the plane-based stages, block by block, on
+// images with small and large blocks, odd sizes and rows beyond the last block.
+TEST_F(JgaceTest, BlockStatisticsEqualThePlaneStages)
+{
+    struct Case {
+        int width, height;
+        bool photo;
+        unsigned seed;
+    };
+    const Case cases[] = {{64, 40, true, 1}, {97, 131, false, 2}, {530, 70, true, 3},
+                          {600, 121, true, 4}, {700, 90, false, 5}, {47, 200, true, 6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        auto image = c.photo ? MakePhotoLike(c.width, c.height, c.seed) : MakeRandom(c.width, c.height, c.seed);
+        const Stages stages(*image);
+        for (const int threads : {1, 3}) {
+            SetWorkerThreadCount(threads);
+            const jgace::BlockStatistics statistics = jgace::GatherBlockStatistics(stages.grid, image->m_pBits.get());
+            EXPECT_EQ(statistics.gradientSums, stages.sums);
+            for (int by = 0; by < stages.grid.BY; ++by) {
+                for (int bx = 0; bx < stages.grid.BX; ++bx) {
+                    const jgace::Crossings want = jgace::CountCrossings(stages.grid, stages.gradient.get(), bx, by);
+                    const jgace::Crossings got = statistics.crossings[stages.grid.BlockIndex(bx, by)];
+                    EXPECT_EQ(got.horizontal, want.horizontal) << bx << "," << by;
+                    EXPECT_EQ(got.vertical, want.vertical) << bx << "," << by;
+                }
+            }
+            EXPECT_EQ(jgace::EdgeThresholdFromCounts(stages.grid, image->m_pBits.get(), statistics, stages.background),
+                      stages.T);
+            for (const float T : {stages.T, 0.0f, -1.0f, 3.0f, 17.5f, 255.0f, 300.0f, NAN})
+                EXPECT_EQ(jgace::EdgeCountsFromCounts(statistics, T), jgace::EdgeCounts(stages.grid, stages.gradient.get(), T))
+                    << "T " << T;
+        }
+    }
+}
+
+// Adding a block's terms by their counts must give the float the chain gives,
+// whatever the order of the terms, whenever it accepts the block; the cases
+// include integer and half-integer means, whose terms land exactly between two
+// floats at some binades.
+TEST_F(JgaceTest, CountedTermsEqualTheChainInAnyOrder)
+{
+    std::mt19937 random(12345);
+    int accepted = 0;
+    int refused = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const float meanG = trial % 3 == 0 ? static_cast<float>(random() % 40)
+                            : trial % 3 == 1 ? static_cast<float>(random() % 80) / 2
+                                             : std::uniform_real_distribution<float>(-20, 40)(random);
+        std::array<double, 256> terms{};
+        for (int m = 0; m < 256; ++m) {
+            const double diff = meanG - std::fabs(static_cast<double>(m));
+            terms[m] = diff * diff;
+        }
+        std::array<std::uint32_t, 256> counts{};
+        std::vector<int> sequence;
+        const int distinct = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < distinct; ++i) {
+            const int m = static_cast<int>(random() % 60);
+            const int n = 1 + static_cast<int>(random() % 400);
+            counts[m] += n;
+            sequence.insert(sequence.end(), n, m);
+        }
+        const float start = std::ldexp(1.0f + std::uniform_real_distribution<float>(0, 1)(random),
+                                       static_cast<int>(random() % 30));
+        float fast = start;
+        if (!jgace::AddCountedTerms(fast, terms, counts)) {
+            EXPECT_EQ(fast, start);
+            ++refused;
+            continue;
+        }
+        ++accepted;
+        for (int order = 0; order < 2; ++order) {
+            std::shuffle(sequence.begin(), sequence.end(), random);
+            float chain = start;
+            for (const int m : sequence)
+                chain = static_cast<float>(chain + terms[m]);
+            ASSERT_EQ(fast, chain) << "trial " << trial << ", MEANG " << meanG << ", from " << start;
+        }
+    }
+    // Both ways are taken often.
+    EXPECT_GT(accepted, 500);
+    EXPECT_GT(refused, 100);
+}
+
+// A sum that starts at zero, or would reach the next binade, or meets a tie is refused.
+TEST_F(JgaceTest, CountedTermsRefuseWhatTheyCannotAddExactly)
+{
+    std::array<double, 256> terms{};
+    for (int m = 0; m < 256; ++m)
+        terms[m] = static_cast<double>(m) * m;  // MEANG = 0
+    std::array<std::uint32_t, 256> counts{};
+    counts[1] = 10;
+    float s2 = 0.0f;
+    EXPECT_FALSE(jgace::AddCountedTerms(s2, terms, counts));
+    // From 2^24 a float holds even numbers only: a term of 1 is a tie.
+    s2 = 16777216.0f;
+    EXPECT_FALSE(jgace::AddCountedTerms(s2, terms, counts));
+    // Terms of 4 add exactly: 2^24 + 40.
+    counts = {};
+    counts[2] = 10;
+    EXPECT_TRUE(jgace::AddCountedTerms(s2, terms, counts));
+    EXPECT_EQ(s2, 16777256.0f);
+    // Just below 2^25 the next binade is near.
+    s2 = 33554400.0f;
+    EXPECT_FALSE(jgace::AddCountedTerms(s2, terms, counts));
+    EXPECT_EQ(s2, 33554400.0f);
+}
+
 TEST_F(JgaceTest, FlatLimitAndFlatBlocks)
 {
     EXPECT_EQ(jgace::FlatLimit(0), 0.0f);
@@ -724,6 +837,7 @@ TEST_F(JgaceTest, MatchesPlainVersionOnAssortedImages)
         {33, 3, false, 5, 200, 1, 3.0f},   {47, 200, true, 6, 350, 3, 2.25f},
         {320, 240, true, 7, 200, 1, 3.0f}, {161, 90, false, 8, 1000, 4, 0.7f},
         {260, 50, true, 9, 0, 1, 3.0f},    {200, 120, true, 10, 200, 0, 3.0f},
+        {640, 200, true, 11, 200, 1, 3.0f}, {577, 111, false, 12, 300, 2, 2.0f},
     };
     bool sawFlat = false, sawDetailedGain = false, sawDetailedOne = false;
     for (const Case& c : cases) {
@@ -752,7 +866,8 @@ TEST_F(JgaceTest, MatchesPlainVersionOnAssortedImages)
 
 TEST_F(JgaceTest, MatchesPlainVersionOnRealPhotos)
 {
-    for (const char* name : {"photos/hubble_dark_400x300.bmp", "photos/coins_302x303.bmp"}) {
+    // The camera is wide enough for the block statistics, the others take the gradient plane.
+    for (const char* name : {"photos/hubble_dark_400x300.bmp", "photos/coins_302x303.bmp", "photos/camera_512x512.bmp"}) {
         CDibImage source;
         ASSERT_TRUE(source.LoadFromFile(testing_support::DataPath(name)));
         ASSERT_TRUE(source.ConvertToGray());
