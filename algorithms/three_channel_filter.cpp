@@ -20,9 +20,13 @@
 // smoothing and turn the 25 brightest levels black.
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "algorithms/apply_table.h"
 #include "algorithms/three_channel_stretch.h"
+#include "core/box_rows.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
 #include "core/parallel.h"
@@ -78,6 +82,36 @@ void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uin
 
 }  // namespace tcf_detail
 
+namespace {
+
+// Smallest and largest of count levels.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void RowRange(const std::uint8_t* row, int count, std::uint8_t& low, std::uint8_t& high)
+{
+    std::uint8_t lo = low, hi = high;
+    for (int i = 0; i < count; ++i) {
+        lo = row[i] < lo ? row[i] : lo;
+        hi = row[i] > hi ? row[i] : hi;
+    }
+    low = lo;
+    high = hi;
+}
+
+// Smallest and largest 25 x 25 mean of rows [first, end) of the image as it is now.
+void MeanRange(const CBoxPlan& plan, const std::uint8_t* const* rows, int first, int end, std::uint8_t* buffer,
+               std::uint8_t& low, std::uint8_t& high)
+{
+    if (first >= end)
+        return;
+    CBoxRows stream(plan, rows, first);
+    for (int y = first; y < end; ++y) {
+        stream.Next(buffer);
+        RowRange(buffer, plan.Width(), low, high);
+    }
+}
+
+}  // namespace
+
 int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, std::uint8_t BLOW, std::uint8_t BHI)
 {
     if (m_nWidth < 25 || m_nHeight < 25) {
@@ -87,33 +121,88 @@ int CDibImage::ThreeChannelFilter(float K, float K1, float K2, int nonlinear, st
     if (!m_pBits)
         return 0;
 
+    const int width = m_nWidth;
+    const int height = m_nHeight;
+    std::vector<const std::uint8_t*> rows(height);
+    for (int r = 0; r < height; ++r)
+        rows[r] = m_pBits.get() + static_cast<std::size_t>(r) * width;
+
+    // One pass: the 7 x 7 and 25 x 25 means of each row are mixed into the row
+    // as soon as they exist. With the stretch on, each band also follows its
+    // own mixed rows with a second 25 x 25 stream, 12 rows behind, for the
+    // smallest and largest mean of the filtered image. Means near a band's
+    // edges need the neighbour's mixed rows; those rows are done afterwards.
+    const CBoxPlan mixedPlan(width, height, 25);
+    const int reach = mixedPlan.Above();
+    const int behind = mixedPlan.Below() - 1;
+    struct Later {
+        int first, end;
+    };
+    std::mutex lock;
+    std::vector<Later> later;
+    std::uint8_t mn = 255;
+    std::uint8_t mx = 0;
     {
-        const std::unique_ptr<std::uint8_t[]> p7 = BoxFilter(7);
-        const std::unique_ptr<std::uint8_t[]> p25 = BoxFilter(25);
         const double S = static_cast<float>(static_cast<double>(K) + K1 + K2);
         const double k = K, k1 = K1, k2 = K2;
-        std::uint8_t* pixels = m_pBits.get();
-        const int width = m_nWidth;
-        ParallelForBands(m_nHeight, 64, [&](int firstRow, int endRow) {
-            const std::size_t begin = static_cast<std::size_t>(firstRow) * width;
-            const std::size_t count = static_cast<std::size_t>(endRow - firstRow) * width;
-            tcf_detail::MixChannels(pixels + begin, p7.get() + begin, p25.get() + begin, count, k, k1, k2, S);
+        const std::array<int, 2> masks{7, 25};
+        StreamBoxMeansInPlace(m_pBits.get(), width, height, masks, [&](int firstRow, int endRow) -> BoxRowConsumer {
+            struct Band {
+                std::unique_ptr<CBoxRows> stream;
+                int next = 0, end = 0;
+                std::vector<std::uint8_t> buffer;
+                std::uint8_t low = 255, high = 0;
+            };
+            auto band = std::make_shared<Band>();
+            if (nonlinear) {
+                const int first = firstRow == 0 ? 0 : firstRow + behind;
+                const int end = endRow == height ? height : endRow - reach;
+                std::lock_guard<std::mutex> guard(lock);
+                if (first < end) {
+                    band->next = first;
+                    band->end = end;
+                    band->buffer.resize(width);
+                    if (firstRow < first)
+                        later.push_back({firstRow, first});
+                    if (end < endRow)
+                        later.push_back({end, endRow});
+                } else {
+                    later.push_back({firstRow, endRow});
+                }
+            }
+            return [&, band, k, k1, k2, S, width, height, reach](int y, const std::uint8_t* const* means,
+                                                                        std::uint8_t* row) {
+                tcf_detail::MixChannels(row, means[0], means[1], static_cast<std::size_t>(width), k, k1, k2, S);
+                Band& b = *band;
+                if (b.next >= b.end)
+                    return;
+                while (b.next < b.end && std::min(height - 1, b.next + reach) <= y) {
+                    // Made only now: its first sums read mixed rows up to here.
+                    if (!b.stream)
+                        b.stream = std::make_unique<CBoxRows>(mixedPlan, rows.data(), b.next);
+                    b.stream->Next(b.buffer.data());
+                    RowRange(b.buffer.data(), width, b.low, b.high);
+                    ++b.next;
+                }
+                if (b.next == b.end) {
+                    std::lock_guard<std::mutex> guard(lock);
+                    mn = std::min(mn, b.low);
+                    mx = std::max(mx, b.high);
+                }
+            };
         });
     }
     if (!nonlinear)
         return 1;
 
+    {
+        std::vector<std::uint8_t> buffer(width);
+        for (const Later& rowsLeft : later)
+            MeanRange(mixedPlan, rows.data(), rowsLeft.first, rowsLeft.end, buffer.data(), mn, mx);
+    }
     ComputeRange();
     const int lo = m_nMinLevel;
     const int hi = m_nMaxLevel;
-    int mn = 255;
-    int mx = 0;
-    {
-        const std::unique_ptr<std::uint8_t[]> q = BoxFilter(25);
-        const auto [minIt, maxIt] = std::minmax_element(q.get(), q.get() + PixelCount());
-        mn = *minIt;
-        mx = *maxIt;
-    }
 
     std::array<float, 256> T{};
     tcf_detail::BuildStretchTable(lo, hi, mn, mx, BLOW, BHI, T);

@@ -2,6 +2,7 @@
 
 #include "core/dib_image.h"
 #include "core/messages.h"
+#include "core/parallel.h"
 #include "document/commands/command_table.h"
 #include "tests/support/test_images.h"
 
@@ -98,4 +99,30 @@ TEST(UnsharpMask, LargeImagesGiveThePerPixelResult)
             ASSERT_EQ(image->m_pBits[i], ClampToByte(static_cast<float>(d * static_cast<double>(gain) + mean[i]))) << i;
         }
     }
+}
+
+TEST(UnsharpMask, RowStreamsGiveThePerPixelResultForAnyBands)
+{
+    // The means are streamed while the rows are rewritten; every pixel must
+    // still see the mean of the original image, whatever the row bands.
+    struct Case {
+        int w, h, n;
+        float gain;
+    };
+    for (const Case c : {Case{37, 411, 35, 2.0f}, Case{70, 300, 8, -1.25f}, Case{19, 23, 19, 3.5f}, Case{50, 260, 1, 2.0f}}) {
+        auto source = MakePhotoLike(c.w, c.h, static_cast<unsigned>(c.n));
+        const auto pixels = Pixels(*source);
+        const auto mean = source->BoxFilter(c.n);
+        for (int threads : {1, 2, 3}) {
+            SetWorkerThreadCount(threads);
+            auto image = MakeImage(Rows(*source));
+            ASSERT_EQ(image->UnsharpMask(c.n, c.gain), 1);
+            for (std::size_t i = 0; i < pixels.size(); ++i) {
+                const int d = static_cast<int>(pixels[i]) - static_cast<int>(mean[i]);
+                ASSERT_EQ(image->m_pBits[i], ClampToByte(static_cast<float>(d * static_cast<double>(c.gain) + mean[i])))
+                    << c.w << "x" << c.h << " n=" << c.n << " threads=" << threads << " at " << i;
+            }
+        }
+    }
+    SetWorkerThreadCount(0);
 }

@@ -5,6 +5,7 @@
 #include "algorithms/three_channel_stretch.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
+#include "core/parallel.h"
 #include "tests/support/test_images.h"
 
 using namespace testing_support;
@@ -147,4 +148,23 @@ TEST(ThreeChannelStretch, SmoothingUsesAlreadySmoothedEntries)
     // T[0] = 13 / 13 = 1; T[1] then averages the new T[0] = 1 over 14 entries.
     EXPECT_FLOAT_EQ(T[0], 1.0f);
     EXPECT_FLOAT_EQ(T[1], static_cast<float>(1.0 / 14));
+}
+
+TEST(ThreeChannelFilter, SameResultForAnyNumberOfThreads)
+{
+    // Tall enough for several row bands, each streaming its own means; the
+    // stretch needs the 25 x 25 means of mixed rows across the band edges.
+    auto source = MakePhotoLike(61, 530, 21);
+    for (int nonlinear : {0, 1}) {
+        auto reference = MakeImage(Rows(*source));
+        SetWorkerThreadCount(1);
+        const auto expected = ReferenceTcf(*reference, 2.0f, -0.2f, -0.4f, nonlinear, 30, 100);
+        for (int threads : {1, 2, 3, 5}) {
+            SetWorkerThreadCount(threads);
+            auto image = MakeImage(Rows(*source));
+            ASSERT_EQ(image->ThreeChannelFilter(2.0f, -0.2f, -0.4f, nonlinear, 30, 100), 1);
+            EXPECT_EQ(Pixels(*image), expected) << threads << " threads, nonlinear " << nonlinear;
+        }
+    }
+    SetWorkerThreadCount(0);
 }
