@@ -189,6 +189,14 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
 // ClampToByte(float(D * g + M)).
 std::uint8_t EnhancedLevel(int D, double g, std::uint8_t M);
 
+// EnhancedLevel over one row of width pixels (source may be out itself), on any
+// processor, and in AVX-512 lanes where EnhanceRowAvx512Supported().
+void EnhanceRowPortable(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
+                        std::uint8_t* out);
+bool EnhanceRowAvx512Supported();
+void EnhanceRowAvx512(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
+                      std::uint8_t* out);
+
 // Writes EnhancedLevel of every pixel to out (which may be planes.pixels itself:
 // each pixel is read before it is written and by one worker only).
 void ApplyGains(const Grid& grid, const Planes& planes, const std::vector<float>& F, std::uint8_t* out);

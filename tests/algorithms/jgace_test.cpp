@@ -812,6 +812,46 @@ TEST_F(JgaceTest, EnhancedLevelRoundsOnceToFloatThenHalfUp)
 // The whole operation
 // ---------------------------------------------------------------------------
 
+// Both row forms against EnhancedLevel, for every detail and mean, with gains
+// from ordinary to beyond any level, negative, zero and the saturated extremes.
+TEST_F(JgaceTest, EnhanceRowsEqualEnhancedLevel)
+{
+    std::vector<double> gainChoices = {0.0, 1.0, 1.5, 2.0, 0.999999, 3.25, -0.5, 1e-300, 7.3e5, -7.3e5,
+                                       static_cast<double>(FLT_MAX), -static_cast<double>(FLT_MAX), 1.0 / 3.0};
+    std::mt19937 random(7);
+    for (int i = 0; i < 40; ++i)
+        gainChoices.push_back(std::uniform_real_distribution<double>(0.0, 6.0)(random));
+    const int width = 256 * 256 + 5;  // every (pixel, mean) pair, and a tail
+    std::vector<std::uint8_t> source(width);
+    std::vector<std::uint8_t> mean(width);
+    for (int i = 0; i < width; ++i) {
+        source[i] = static_cast<std::uint8_t>(i >> 8);
+        mean[i] = static_cast<std::uint8_t>(i);
+    }
+    std::vector<double> gains(width);
+    std::vector<std::uint8_t> portable(width);
+    std::vector<std::uint8_t> vector(width);
+    for (const double g : gainChoices) {
+        std::fill(gains.begin(), gains.end(), g);
+        jgace::EnhanceRowPortable(source.data(), mean.data(), gains.data(), width, portable.data());
+        for (int i = 0; i < width; ++i)
+            ASSERT_EQ(portable[i], jgace::EnhancedLevel(source[i] - mean[i], g, mean[i])) << "g " << g << " at " << i;
+        if (jgace::EnhanceRowAvx512Supported()) {
+            jgace::EnhanceRowAvx512(source.data(), mean.data(), gains.data(), width, vector.data());
+            ASSERT_EQ(vector, portable) << "g " << g;
+        }
+    }
+    if (jgace::EnhanceRowAvx512Supported()) {
+        // In place, with a different gain in every lane.
+        for (int i = 0; i < width; ++i)
+            gains[i] = gainChoices[static_cast<std::size_t>(i) % gainChoices.size()];
+        jgace::EnhanceRowPortable(source.data(), mean.data(), gains.data(), width, portable.data());
+        std::vector<std::uint8_t> inPlace = source;
+        jgace::EnhanceRowAvx512(inPlace.data(), mean.data(), gains.data(), width, inPlace.data());
+        EXPECT_EQ(inPlace, portable);
+    }
+}
+
 TEST_F(JgaceTest, UniformImageIsUnchanged)
 {
     for (const auto& size : {std::pair{64, 40}, std::pair{32, 3}, std::pair{530, 40}}) {
