@@ -20,4 +20,10 @@ void SmoothTableInPlace(std::array<float, 256>& T);
 void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
                  double K, double K1, double K2, double S);
 
+// The same mix by a multiplication where it provably gives the same levels
+// (AVX-512); returns false, doing nothing, when the processor lacks the
+// instructions or S has no finite inverse.
+bool MixChannelsVector(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
+                       double K, double K1, double K2, double S);
+
 }  // namespace tcf_detail

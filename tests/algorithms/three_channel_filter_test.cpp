@@ -1,4 +1,5 @@
 #include <cmath>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -167,4 +168,43 @@ TEST(ThreeChannelFilter, SameResultForAnyNumberOfThreads)
         }
     }
     SetWorkerThreadCount(0);
+}
+
+TEST(ThreeChannelFilter, MultiplyingByTheInverseWeightSumGivesTheDividedLevels)
+{
+    // Random levels under weights of every kind, and weights whose quotients
+    // fall exactly on half levels (S = 2, 4, 0.5), where the division decides.
+    std::mt19937 rng(5);
+    std::vector<std::uint8_t> p(4099), b(4099), a(4099);
+    struct Weights {
+        float K, K1, K2;
+    };
+    std::vector<Weights> weights{{2.0f, -0.2f, -0.4f}, {1.0f, 1.0f, 0.0f}, {1.0f, 1.0f, 2.0f}, {0.25f, 0.25f, 0.0f},
+                                 {3.0f, -1.0f, -1.5f}, {-2.0f, 0.5f, 0.25f}, {1e-6f, 0.0f, 0.0f}, {7.3f, -3.1f, -4.19999f}};
+    for (int r = 0; r < 40; ++r) {
+        std::uniform_real_distribution<float> w(-4.0f, 4.0f);
+        weights.push_back({w(rng), w(rng), w(rng)});
+    }
+    for (const Weights& c : weights) {
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            p[i] = static_cast<std::uint8_t>(rng());
+            b[i] = static_cast<std::uint8_t>(rng());
+            a[i] = static_cast<std::uint8_t>(rng());
+        }
+        const double S = static_cast<float>(static_cast<double>(c.K) + c.K1 + c.K2);
+        auto exact = p;
+        tcf_detail::MixChannels(exact.data(), b.data(), a.data(), exact.size(), c.K, c.K1, c.K2, S);
+        auto fast = p;
+        if (!tcf_detail::MixChannelsVector(fast.data(), b.data(), a.data(), fast.size(), c.K, c.K1, c.K2, S))
+            GTEST_SKIP() << "no AVX-512 here";
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            const double value = ((p[i] * static_cast<double>(c.K) + a[i] * static_cast<double>(c.K2)) +
+                                  b[i] * static_cast<double>(c.K1)) / S;
+            ASSERT_EQ(exact[i], ClampToByte(static_cast<float>(value))) << i;
+            ASSERT_EQ(fast[i], exact[i]) << c.K << " " << c.K1 << " " << c.K2 << " at " << i;
+        }
+    }
+    // A zero weight sum has no inverse: the vector path declines.
+    std::vector<std::uint8_t> q(16, 9);
+    EXPECT_FALSE(tcf_detail::MixChannelsVector(q.data(), q.data(), q.data(), q.size(), 1.0, -0.5, -0.5, 0.0));
 }
