@@ -1,5 +1,8 @@
+#include <limits>
+
 #include <gtest/gtest.h>
 
+#include "algorithms/unsharp_step.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
 #include "core/parallel.h"
@@ -125,4 +128,31 @@ TEST(UnsharpMask, RowStreamsGiveThePerPixelResultForAnyBands)
         }
     }
     SetWorkerThreadCount(0);
+}
+
+TEST(UnsharpMask, VectorStepGivesTheRuleForEveryPairOfLevels)
+{
+    // Every (level, mean) pair, under gains that sharpen, soften, invert,
+    // saturate and make not-a-number.
+    std::vector<std::uint8_t> levels, means;
+    for (int v = 0; v < 256; ++v)
+        for (int m = 0; m < 256; ++m) {
+            levels.push_back(static_cast<std::uint8_t>(v));
+            means.push_back(static_cast<std::uint8_t>(m));
+        }
+    levels.resize(levels.size() + 5, 200);  // a tail shorter than a vector
+    means.resize(means.size() + 5, 3);
+    for (float gain : {2.0f, 1.5f, 1.0f, 0.0f, -0.7f, 37.25f, 0.3333f, 1e30f, std::numeric_limits<float>::quiet_NaN()}) {
+        auto got = levels;
+        if (!unsharp_detail::UnsharpRowVector(got.data(), means.data(), static_cast<int>(got.size()), gain))
+            GTEST_SKIP() << "no AVX-512 here";
+        auto portable = levels;
+        unsharp_detail::UnsharpRow(portable.data(), means.data(), static_cast<int>(portable.size()), gain);
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            const int d = static_cast<int>(levels[i]) - static_cast<int>(means[i]);
+            const std::uint8_t rule = ClampToByte(static_cast<float>(d * static_cast<double>(gain) + means[i]));
+            ASSERT_EQ(got[i], rule) << gain << " " << int(levels[i]) << " " << int(means[i]);
+            ASSERT_EQ(portable[i], rule) << gain << " " << int(levels[i]) << " " << int(means[i]);
+        }
+    }
 }
