@@ -33,6 +33,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,15 @@ enum class Second {
     LevelBelow,  // levels <= v - 1, so that the count at v is the difference
     Threshold,   // levels <= the kernel's threshold
 };
+
+// Asks for the cache lines of first .. last. An asm statement: GCC 12 finds
+// that a function doing nothing but __builtin_prefetch is pure, and drops it.
+inline void PrefetchSpan(const std::uint8_t* first, const std::uint8_t* last)
+{
+    for (const std::uint8_t* p = first; p < last; p += 64)
+        asm volatile("prefetcht0 %0" : : "m"(*p));
+    asm volatile("prefetcht0 %0" : : "m"(*last));
+}
 
 }  // namespace local_window::strips
 
@@ -171,6 +181,8 @@ public:
     {
         m_stripWidth = StripWidth(width, n);
         m_stride = (static_cast<std::size_t>(m_stripWidth) + 2 * m_h + 63) / 64 * 64;
+        for (std::size_t v = 0; v < 256; ++v)
+            m_levelOffset[v] = v * m_stride;
     }
 
     bool Allocate()
@@ -200,10 +212,22 @@ private:
         for (int y = yBegin; y < yEnd; ++y) {
             if (y > yBegin) {
                 const int leaving = y - m_h - 1, entering = y + m_h;
+                // The entering rows come from memory the strip has not read
+                // yet, a few hundred bytes per row and 4 KB or more apart:
+                // ask for them some rows ahead.
+                if (entering + kPrefetchRows < m_height)
+                    Prefetch(Row(entering + kPrefetchRows), xs, xe);
                 Update(entering < m_height ? Row(entering) : nullptr, leaving >= 0 ? Row(leaving) : nullptr, xs, xe);
             }
             Query(y, xs, xe, out);
         }
+    }
+
+    static constexpr int kPrefetchRows = 8;
+
+    void Prefetch(const std::uint8_t* row, int xs, int xe) const
+    {
+        PrefetchSpan(row + std::max(0, xs - m_h), row + std::min(m_width - 1, xe - 1 + m_h));
     }
 
     // Adds the row in and takes out the row out (either may be null) over the
@@ -223,23 +247,38 @@ private:
             const __mmask64 kIn = in ? valid : 0, kOut = out ? valid : 0;
             const __m512i a = _mm512_maskz_loadu_epi8(kIn, in ? in + c0 : nullptr);
             const __m512i b = _mm512_maskz_loadu_epi8(kOut, out ? out + c0 : nullptr);
-            // Only the levels from min(a, b) to max(a, b) - 1 change in a
-            // column; an absent row counts as a level above 255.
-            int lo, hi;
             if (in && out) {
+                // A column whose level a enters and b leaves changes its
+                // counts by +1 (a < b) or -1 (a > b) at the levels from
+                // low = min(a, b) up to high = max(a, b) - 1. With t = level -
+                // low in byte arithmetic, those are the levels where t <
+                // high - low: a level below low wraps t to at least 256 -
+                // (low - level) > high - low.
                 const __mmask64 changed = valid & _mm512_cmpneq_epu8_mask(a, b);
                 if (!changed)
                     continue;
-                const __m512i high = _mm512_set1_epi8(-1);
-                lo = MinByte(_mm512_mask_blend_epi8(changed, high, _mm512_min_epu8(a, b)));
-                hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
-            } else {
-                lo = MinByte(_mm512_mask_blend_epi8(valid, _mm512_set1_epi8(-1), in ? a : b));
-                hi = 256;
+                const __m512i low = _mm512_min_epu8(a, b);
+                const __m512i span = _mm512_maskz_sub_epi8(changed, _mm512_max_epu8(a, b), low);
+                const __m512i step = _mm512_mask_blend_epi8(_mm512_cmplt_epu8_mask(a, b), _mm512_set1_epi8(-1), ones);
+                const int lo = MinByte(_mm512_mask_blend_epi8(changed, _mm512_set1_epi8(-1), low));
+                const int hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
+                std::uint8_t* p = cum + (static_cast<std::size_t>(lo) + 1) * stride + j0;
+                __m512i t = _mm512_sub_epi8(_mm512_set1_epi8(static_cast<char>(lo)), low);
+                for (int v = lo; v < hi; ++v) {
+                    const __mmask64 inside = _mm512_cmplt_epu8_mask(t, span);
+                    const __m512i counts = _mm512_load_si512(p);
+                    _mm512_store_si512(p, _mm512_mask_add_epi8(counts, inside, counts, step));
+                    p += stride;
+                    t = _mm512_add_epi8(t, ones);
+                }
+                continue;
             }
+            // A row without partner, at the top or bottom of the image:
+            // every level from its own up to 255 changes.
+            const int lo = MinByte(_mm512_mask_blend_epi8(valid, _mm512_set1_epi8(-1), in ? a : b));
             std::uint8_t* p = cum + (static_cast<std::size_t>(lo) + 1) * stride + j0;
             __m512i level = _mm512_set1_epi8(static_cast<char>(lo));
-            for (int v = lo; v < hi; ++v) {
+            for (int v = lo; v < 256; ++v) {
                 const __mmask64 up = _mm512_mask_cmple_epu8_mask(kIn, a, level);
                 const __mmask64 down = _mm512_mask_cmple_epu8_mask(kOut, b, level);
                 __m512i counts = _mm512_load_si512(p);
@@ -255,39 +294,60 @@ private:
     // Maps the pixels xs .. xe - 1 of row y, eight at a time.
     void Query(int y, int xs, int xe, std::uint8_t* out)
     {
+        // Locals only: the byte stores of the results could alias any member.
         const Kernel kernel = m_kernel;
-        const std::uint8_t* const row = Row(y);
-        std::uint8_t* const target = out + static_cast<std::size_t>(y) * m_width;
-        const std::uint8_t* const level0 = m_cum.get() + m_stride;  // row of level 0; level -1 above it is zero
-        const std::size_t stride = m_stride;
-        const int n = m_n, h = m_h, width = m_width;
-        const int rows = std::min(m_height - 1, y + h) - std::max(0, y - h) + 1;
-        const __mmask64 last = BitRange(0, n - 64 * (kChunks - 1));
-        const std::uint8_t* thresholdRow = nullptr;
+        Row8 r;
+        r.row = Row(y);
+        r.target = out + static_cast<std::size_t>(y) * m_width;
+        r.offset = m_levelOffset.data();
+        r.level0 = m_cum.get() + m_stride;  // the row of level 0; level -1 above it is zero
+        r.xs = xs;
+        r.n = m_n;
+        r.h = m_h;
+        r.width = m_width;
+        r.rows = std::min(m_height - 1, y + m_h) - std::max(0, y - m_h) + 1;
+        r.last = BitRange(0, m_n - 64 * (kChunks - 1));
         if constexpr (Kernel::kSecond == Second::Threshold)
-            thresholdRow = level0 + static_cast<std::size_t>(kernel.threshold) * stride;
-        const __m512i lanes = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+            r.thresholdRow = r.level0 + m_levelOffset[kernel.threshold];
+        int x = xs;
+        for (; x + 8 <= xe; x += 8)
+            r.template Map<true>(kernel, x, 8);
+        if (x < xe)
+            r.template Map<false>(kernel, x, xe - x);
+    }
 
-        for (int x = xs; x < xe; x += 8) {
-            const int count = std::min(8, xe - x);
-            const __mmask8 valid = static_cast<__mmask8>((1u << count) - 1);
+    struct Row8 {
+        const std::uint8_t* row;
+        std::uint8_t* target;
+        const std::size_t* offset;  // level v's row, v * stride
+        const std::uint8_t* level0;
+        const std::uint8_t* thresholdRow = nullptr;
+        int xs, n, h, width, rows;
+        __mmask64 last;
+
+        // The pixels x .. x + count - 1 (count = 8 when kFull).
+        template <bool kFull>
+        [[gnu::always_inline]] void Map(const Kernel& kernel, int x, int count) const
+        {
+            const std::uint8_t* const base = level0 + (x - xs);  // window of pixel x + i: base + i in each level row
             __m512i sums[8], seconds[8];
 #pragma GCC unroll 8
             for (int i = 0; i < 8; ++i) {
-                const int xi = x + std::min(i, count - 1);
-                const std::size_t j = static_cast<std::size_t>(xi - xs);
-                const std::uint8_t* p = level0 + row[xi] * stride + j;
+                const int k = kFull ? i : std::min(i, count - 1);
+                const std::uint8_t* p = base + offset[row[x + k]] + k;
                 sums[i] = WindowSum<kChunks>(p, last);
                 if constexpr (Kernel::kSecond == Second::LevelBelow)
-                    seconds[i] = WindowSum<kChunks>(p - stride, last);
+                    seconds[i] = WindowSum<kChunks>(p - (offset[1] - offset[0]), last);
                 else if constexpr (Kernel::kSecond == Second::Threshold)
-                    seconds[i] = WindowSum<kChunks>(thresholdRow + j, last);
+                    seconds[i] = WindowSum<kChunks>(thresholdRow + (x - xs) + k, last);
             }
+            const __mmask8 valid = kFull ? 0xFF : static_cast<__mmask8>((1u << count) - 1);
             Counts8 c;
-            c.level = _mm512_cvtepu8_epi64(_mm_maskz_loadu_epi8(valid, row + x));
+            c.level = _mm512_cvtepu8_epi64(kFull ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x))
+                                                 : _mm_maskz_loadu_epi8(valid, row + x));
             c.atMost = Reduce8(sums);
             c.second = Kernel::kSecond == Second::None ? _mm512_setzero_si512() : Reduce8(seconds);
-            const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), lanes);
+            const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
             const __m512i right = _mm512_min_epi64(_mm512_add_epi64(xi, _mm512_set1_epi64(h)), _mm512_set1_epi64(width - 1));
             const __m512i left = _mm512_max_epi64(_mm512_sub_epi64(xi, _mm512_set1_epi64(h)), _mm512_setzero_si512());
             const __m512i cols = _mm512_add_epi64(_mm512_sub_epi64(right, left), _mm512_set1_epi64(1));
@@ -296,7 +356,7 @@ private:
             const __m256i levels = kernel.Map(c);
             _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), levels);
         }
-    }
+    };
 
     const std::uint8_t* m_snap;
     int m_width, m_height, m_n, m_h;
@@ -304,6 +364,7 @@ private:
     std::size_t m_stride;
     const Kernel& m_kernel;
     std::unique_ptr<std::uint8_t, Free> m_cum;  // [level + 1][local column]
+    std::array<std::size_t, 256> m_levelOffset;  // v * m_stride
 };
 
 template <int kChunks, typename Kernel>
