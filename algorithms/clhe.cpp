@@ -66,7 +66,7 @@ namespace {
 
 struct ClheVectorKernel {
     static constexpr local_window::strips::Second kSecond = local_window::strips::Second::LevelBelow;
-    const long long* globalBelow;
+    const std::uint64_t* levelTable;  // input pixels strictly below each level, below 2^30
     long long total;
     double alpha;
     double oneMinusAlpha;
@@ -76,7 +76,7 @@ struct ClheVectorKernel {
     __m256i Map(const local_window::strips::Counts8& c) const
     {
         const __m512i at = _mm512_sub_epi64(c.atMost, c.second);  // c.second: window levels <= v - 1
-        const __m512i outsideBelow = _mm512_sub_epi64(_mm512_i64gather_epi64(c.level, globalBelow, 8), c.second);
+        const __m512i outsideBelow = _mm512_sub_epi64(c.extra, c.second);
         const __m512i s = _mm512_mask_blend_epi64(c.interior, _mm512_add_epi64(outsideBelow, c.atMost),
                                                   _mm512_add_epi64(outsideBelow, at));
         const __m512i outside = _mm512_sub_epi64(_mm512_set1_epi64(total), c.area);
@@ -116,6 +116,13 @@ int CDibImage::Clhe(int windowSize, float alpha)
     kernel.total = static_cast<long long>(m_nWidth) * m_nHeight;
     kernel.alpha = alpha;
     kernel.oneMinusAlpha = 1.0 - kernel.alpha;
-    const ClheVectorKernel vectorKernel{kernel.globalBelow.data(), kernel.total, kernel.alpha, kernel.oneMinusAlpha};
+    // The vector walk packs these counts into 30 bits; larger images (import
+    // stops well below) take the portable walk.
+    if (kernel.total >= (1LL << 30))
+        return local_window::Equalize(*this, windowSize, kernel) ? 1 : 0;
+    std::array<std::uint64_t, 256> below;
+    for (int level = 0; level < 256; ++level)
+        below[level] = static_cast<std::uint64_t>(kernel.globalBelow[level]);
+    const ClheVectorKernel vectorKernel{below.data(), kernel.total, kernel.alpha, kernel.oneMinusAlpha};
     return local_window::Equalize(*this, windowSize, kernel, vectorKernel) ? 1 : 0;
 }

@@ -74,7 +74,8 @@ inline int StripWidth(int width, int n)
 // Which second count a kernel reads beside the count of levels <= v.
 enum class Second {
     None,
-    LevelBelow,  // levels <= v - 1, so that the count at v is the difference
+    LevelBelow,  // levels <= v - 1, so that the count at v is the difference;
+                 // the kernel also reads levelTable[v] (below 2^30) in Counts8::extra
     Threshold,   // levels <= the kernel's threshold
 };
 
@@ -100,6 +101,7 @@ struct Counts8 {
     __m512i level;   // v
     __m512i atMost;  // levels <= v, the pixel itself included
     __m512i second;  // the kernel's second count (zero for Second::None)
+    __m512i extra;   // Second::LevelBelow: the kernel's levelTable entry of v
     __m512i area;    // pixels in the cut window
     __mmask8 interior;  // the window is the full n x n square
 };
@@ -330,23 +332,36 @@ private:
         [[gnu::always_inline]] void Map(const Kernel& kernel, int x, int count) const
         {
             const std::uint8_t* const base = level0 + (x - xs);  // window of pixel x + i: base + i in each level row
-            __m512i sums[8], seconds[8];
+            // One reduction for all counts of a pixel: each 64-bit lane
+            // packs the count of levels <= v (bits 0..16), the second count
+            // (bits 17..33) and the kernel's level table entry (bits 34..63);
+            // no field can carry into the next, as a window holds at most
+            // 65025 pixels.
+            __m512i sums[8];
 #pragma GCC unroll 8
             for (int i = 0; i < 8; ++i) {
                 const int k = kFull ? i : std::min(i, count - 1);
-                const std::uint8_t* p = base + offset[row[x + k]] + k;
+                const unsigned v = row[x + k];
+                const std::uint8_t* p = base + offset[v] + k;
                 sums[i] = WindowSum<kChunks>(p, last);
-                if constexpr (Kernel::kSecond == Second::LevelBelow)
-                    seconds[i] = WindowSum<kChunks>(p - (offset[1] - offset[0]), last);
-                else if constexpr (Kernel::kSecond == Second::Threshold)
-                    seconds[i] = WindowSum<kChunks>(thresholdRow + (x - xs) + k, last);
+                if constexpr (Kernel::kSecond == Second::LevelBelow) {
+                    const __m512i below = WindowSum<kChunks>(p - (offset[1] - offset[0]), last);
+                    const __m512i entry = _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(kernel.levelTable[v] << 34)));
+                    sums[i] = _mm512_add_epi64(_mm512_add_epi64(sums[i], _mm512_slli_epi64(below, 17)), entry);
+                } else if constexpr (Kernel::kSecond == Second::Threshold) {
+                    const __m512i below = WindowSum<kChunks>(thresholdRow + (x - xs) + k, last);
+                    sums[i] = _mm512_add_epi64(sums[i], _mm512_slli_epi64(below, 17));
+                }
             }
             const __mmask8 valid = kFull ? 0xFF : static_cast<__mmask8>((1u << count) - 1);
             Counts8 c;
             c.level = _mm512_cvtepu8_epi64(kFull ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x))
                                                  : _mm_maskz_loadu_epi8(valid, row + x));
-            c.atMost = Reduce8(sums);
-            c.second = Kernel::kSecond == Second::None ? _mm512_setzero_si512() : Reduce8(seconds);
+            const __m512i packed = Reduce8(sums);
+            const __m512i field = _mm512_set1_epi64((1 << 17) - 1);
+            c.atMost = _mm512_and_si512(packed, field);
+            c.second = _mm512_and_si512(_mm512_srli_epi64(packed, 17), field);
+            c.extra = _mm512_srli_epi64(packed, 34);
             const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
             const __m512i right = _mm512_min_epi64(_mm512_add_epi64(xi, _mm512_set1_epi64(h)), _mm512_set1_epi64(width - 1));
             const __m512i left = _mm512_max_epi64(_mm512_sub_epi64(xi, _mm512_set1_epi64(h)), _mm512_setzero_si512());

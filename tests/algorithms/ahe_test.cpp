@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "algorithms/detail/local_window_strips.h"
 #include "core/dib_image.h"
 #include "core/messages.h"
 #include "core/parallel.h"
@@ -241,6 +242,85 @@ TEST(AheTest, SameOutputForAnyThreadCount)
             EXPECT_EQ(ahe[i], ahe[0]) << "window " << n << ": " << local_reference::FirstDifference(ahe[0], ahe[i], width);
             EXPECT_EQ(tahe[i], tahe[0]) << "window " << n << ": " << local_reference::FirstDifference(tahe[0], tahe[i], width);
         }
+    }
+}
+
+// The windows of 17 to 255 pixels have two walks: the AVX-512 one over column
+// strips, where the processor has it, and the portable one. Both must give
+// the plain counts' bytes; narrow strips make small images cross several.
+struct WalkGuard {
+    WalkGuard(bool portable, int stripWidth)
+    {
+        local_window::strips::g_portableOnly = portable;
+        local_window::strips::g_stripWidth = stripWidth;
+    }
+    ~WalkGuard()
+    {
+        local_window::strips::g_portableOnly = false;
+        local_window::strips::g_stripWidth = 0;
+    }
+};
+
+TEST(AheTest, BothWalksMatchPlainCountingAcrossStrips)
+{
+    struct Case { bool portable; int stripWidth; };
+    const int width = 101, height = 69;
+    auto source = testing_support::MakePhotoLike(width, height, 31);
+    auto noisy = MakeRandom(width, height, 32);
+    for (const Case c : {Case{false, 0}, Case{false, 9}, Case{false, 40}, Case{true, 0}}) {
+        WalkGuard guard(c.portable, c.stripWidth);
+        for (const auto* image : {source.get(), noisy.get()}) {
+            const auto input = Pixels(*image);
+            for (int n : {17, 67}) {
+                const std::string where = (c.portable ? "portable" : "strips of " + std::to_string(c.stripWidth)) +
+                                          ", window " + std::to_string(n);
+                auto a = MakeImage(Rows(*image));
+                ASSERT_EQ(a->Ahe(n), 1);
+                const auto ahe = local_reference::Ahe(input, width, height, n);
+                EXPECT_EQ(Pixels(*a), ahe) << "AHE " << where << ": " << local_reference::FirstDifference(ahe, Pixels(*a), width);
+                auto t = MakeImage(Rows(*image));
+                ASSERT_EQ(t->Tahe(n, 100), 1);
+                const auto tahe = local_reference::Tahe(input, width, height, n, 100);
+                EXPECT_EQ(Pixels(*t), tahe) << "TAHE " << where << ": " << local_reference::FirstDifference(tahe, Pixels(*t), width);
+                auto k = MakeImage(Rows(*image));
+                ASSERT_EQ(k->Clhe(n, 0.3f), 1);
+                const auto clhe = local_reference::Clhe(input, width, height, n, 0.3f);
+                EXPECT_EQ(Pixels(*k), clhe) << "CLHE " << where << ": " << local_reference::FirstDifference(clhe, Pixels(*k), width);
+            }
+        }
+    }
+}
+
+TEST(AheTest, BothWalksWithWindowsOfThreeLoadsARow)
+{
+    // 129 to 191 pixels a side: three 64-byte loads per level row. A spread
+    // of pixels, the extremes of every level among them, is checked.
+    const int width = 171, height = 157, n = 151;
+    auto source = testing_support::MakePhotoLike(width, height, 33);
+    const auto input = Pixels(*source);
+    const auto globalBelow = local_reference::GlobalBelow(input);
+    for (bool portable : {false, true}) {
+        WalkGuard guard(portable, portable ? 0 : 60);
+        auto a = MakeImage(Rows(*source));
+        auto t = MakeImage(Rows(*source));
+        auto c = MakeImage(Rows(*source));
+        ASSERT_EQ(a->Ahe(n), 1);
+        ASSERT_EQ(t->Tahe(n, 90), 1);
+        ASSERT_EQ(c->Clhe(n, 0.6f), 1);
+        int checked = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                if ((x * 7 + y * 13) % 29 != 0 && x != 0 && x != width - 1 && x != 10 && x != 85)
+                    continue;
+                ASSERT_EQ(a->m_pBits[i], local_reference::AhePixel(input, width, height, n, x, y)) << portable << " " << x << "," << y;
+                ASSERT_EQ(t->m_pBits[i], local_reference::TahePixel(input, width, height, n, 90, x, y)) << portable << " " << x << "," << y;
+                ASSERT_EQ(c->m_pBits[i], local_reference::ClhePixel(input, globalBelow, width, height, n, 0.6f, x, y))
+                    << portable << " " << x << "," << y;
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 1000);
     }
 }
 
