@@ -442,6 +442,7 @@ Crossings CountCrossings(const Grid& grid, const float* gradient, int bx, int by
     return crossings;
 }
 
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, float T)
 {
     // |D| is a whole number, so |D| > T exactly when |D| > floor(T); the integer
