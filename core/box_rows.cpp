@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include <immintrin.h>
 
@@ -40,32 +41,54 @@ void MoveColumnSums(std::uint32_t* sums, int width, const std::uint8_t* enter, c
     }
 }
 
+// floor(total / count) for whole numbers below 2^53 (counts below 2^45): the
+// double quotient is within 2^-45 of the true one, which, when it is not a
+// whole number, lies at least 1 / count below the next one; so truncating the
+// double quotient gives the floor, and the loops below run in vector lanes.
+inline std::uint8_t FloorQuotient(std::uint64_t total, std::uint64_t count)
+{
+    return static_cast<std::uint8_t>(static_cast<double>(total) / static_cast<double>(count));
+}
+
+// Band means of columns [x0, x1) whose clipped masks span columns
+// [x - h, x + h] (no clip) from the prefix sums P (P[i] = sums of columns
+// before base + i).
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void UnclippedBandMeans(const std::uint64_t* P, int base, int h, std::uint64_t count, int x0, int x1,
+                        std::uint8_t* out)
+{
+    for (int x = x0; x < x1; ++x)
+        out[x] = FloorQuotient(P[x + h + 1 - base] - P[x - h - base], count);
+}
+
 // Band rule for the columns [x0, x1) of one row: the mean of the clipped mask,
 // rounded down. sums holds the clipped rows of this row's mask; rowCount is their number.
 void BandMeans(const std::uint32_t* sums, int width, int h, int rowCount, int x0, int x1, std::uint8_t* out)
 {
     if (x0 >= x1)
         return;
-    int lo = std::max(0, x0 - h);
-    int hi = std::min(width - 1, x0 + h);
-    std::uint64_t total = 0;
-    for (int j = lo; j <= hi; ++j)
-        total += sums[j];
-    for (int x = x0; x < x1; ++x) {
-        const int newLo = std::max(0, x - h);
-        const int newHi = std::min(width - 1, x + h);
-        while (hi < newHi)
-            total += sums[++hi];
-        while (lo < newLo)
-            total -= sums[lo++];
-        // Both fit 32 bits for every mask the callers use; 64-bit division is
-        // several times slower, so it is kept for the rest.
-        const std::uint64_t count = static_cast<std::uint64_t>(hi - lo + 1) * rowCount;
-        if (total <= UINT32_MAX && count <= UINT32_MAX)
-            out[x] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(total) / static_cast<std::uint32_t>(count));
-        else
-            out[x] = static_cast<std::uint8_t>(total / count);
-    }
+    // Prefix sums over every column any of these masks reads.
+    const int base = std::max(0, x0 - h);
+    const int last = std::min(width - 1, x1 - 1 + h);
+    thread_local std::vector<std::uint64_t> prefix;
+    prefix.resize(static_cast<std::size_t>(last - base) + 2);
+    std::uint64_t* P = prefix.data();
+    P[0] = 0;
+    for (int j = base; j <= last; ++j)
+        P[j - base + 1] = P[j - base] + sums[j];
+    auto clipped = [&](int x) {
+        const int lo = std::max(0, x - h);
+        const int hi = std::min(width - 1, x + h);
+        out[x] = FloorQuotient(P[hi + 1 - base] - P[lo - base], static_cast<std::uint64_t>(hi - lo + 1) * rowCount);
+    };
+    // Masks clipped on neither side: x - h >= 0 and x + h <= width - 1.
+    const int freeBegin = std::clamp(h, x0, x1);
+    const int freeEnd = std::clamp(width - h, freeBegin, x1);
+    for (int x = x0; x < freeBegin; ++x)
+        clipped(x);
+    UnclippedBandMeans(P, base, h, static_cast<std::uint64_t>(2 * h + 1) * rowCount, freeBegin, freeEnd, out);
+    for (int x = freeEnd; x < x1; ++x)
+        clipped(x);
 }
 
 // Central means of count consecutive columns from out[0] on: the first sum is
