@@ -45,6 +45,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include <immintrin.h>
@@ -355,6 +356,77 @@ bool AddCountedTerms(float& s2, const std::array<double, 256>& terms, const std:
     return true;
 }
 
+TermChain::TermChain(const std::array<double, 256>& terms) : m_terms(terms) {}
+
+void TermChain::Measure(int exponent)
+{
+    m_exponent = exponent;
+    const double low = std::ldexp(1.0, exponent - 1);
+    const double high = 2 * low;
+    m_unit = std::ldexp(1.0, exponent - 1 - 23);
+    const double even = low;
+    const double odd = low + m_unit;
+    m_ties = false;
+    for (int m = 0; m < 256; ++m) {
+        const double t = m_terms[m];
+        if (!(t >= 0.0) || !(t < low - 2 * m_unit)) {
+            m_limit[m] = INT64_MIN;  // never taken in units
+            m_steps[m] = m_steps[256 + m] = 0;
+            continue;
+        }
+        m_steps[m] = static_cast<std::int64_t>((static_cast<double>(static_cast<float>(even + t)) - even) / m_unit);
+        m_steps[256 + m] = static_cast<std::int64_t>((static_cast<double>(static_cast<float>(odd + t)) - odd) / m_unit);
+        m_ties = m_ties || m_steps[m] != m_steps[256 + m];
+        // In units: a sum S * u may take the step while S * u + t < high - 2u,
+        // i.e. S < ceil((high - 2u - t) / u). The rounding of that quotient is
+        // far inside the margin of 2u.
+        m_limit[m] = static_cast<std::int64_t>(std::ceil((high - 2 * m_unit - t) / m_unit));
+    }
+}
+
+float TermChain::Add(float s2, const std::int16_t* values, int count)
+{
+    int i = 0;
+    while (i < count) {
+        if (s2 >= FLT_MIN && s2 <= FLT_MAX / 4) {
+            int exponent = 0;
+            std::frexp(s2, &exponent);
+            if (exponent != m_exponent)
+                Measure(exponent);
+            // s2 / u is a whole number below 2^24; each step adds the measured
+            // spacings while it stays inside the binade.
+            std::int64_t S = static_cast<std::int64_t>(s2 / m_unit);
+            const std::int64_t* steps = m_steps.data();
+            const std::int64_t* limit = m_limit.data();
+            if (m_ties) {
+                for (; i < count; ++i) {
+                    const int m = std::abs(static_cast<int>(values[i]));
+                    if (S >= limit[m])
+                        break;
+                    // Indexed by the parity, not branched on it: it changes at random.
+                    S += steps[((S & 1) << 8) | m];
+                }
+            } else {
+                // No term ties at this binade: the parity never matters, and the
+                // step no longer waits for the sum.
+                for (; i < count; ++i) {
+                    const int m = std::abs(static_cast<int>(values[i]));
+                    if (S >= limit[m])
+                        break;
+                    S += steps[m];
+                }
+            }
+            s2 = static_cast<float>(static_cast<double>(S) * m_unit);
+            if (i == count)
+                break;
+        }
+        // Small, huge or leaving the binade: the step itself.
+        s2 = static_cast<float>(s2 + m_terms[std::abs(static_cast<int>(values[i]))]);
+        ++i;
+    }
+    return s2;
+}
+
 float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, const BlockStatistics& statistics,
                               const Background& background)
 {
@@ -366,6 +438,7 @@ float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, cons
     }
     const int W = grid.W;
     std::vector<std::int16_t> row(W);
+    TermChain chain(terms);
     float s2 = 0.0f;
     for (int by = 0; by < grid.BY; ++by) {
         for (int bx = 0; bx < grid.BX; ++bx) {
@@ -376,8 +449,7 @@ float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, cons
                 continue;
             for (int y = by * W; y < by * W + W; ++y) {
                 GradientRow(pixels, grid.width, grid.height, y, bx * W, bx * W + W, row.data());
-                for (int x = 0; x < W; ++x)
-                    s2 = static_cast<float>(s2 + terms[std::abs(static_cast<int>(row[x]))]);
+                s2 = chain.Add(s2, row.data(), W);
             }
         }
     }

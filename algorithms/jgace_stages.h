@@ -179,6 +179,28 @@ float EdgeThresholdFromCounts(const Grid& grid, const std::uint8_t* pixels, cons
 // terms[m] is (MEANG - m)^2 in double.
 bool AddCountedTerms(float& s2, const std::array<double, 256>& terms, const std::array<std::uint32_t, 256>& counts);
 
+// The chain s2 = float(s2 + terms[|v|]) over values in their order, with the
+// same result step for step, but without the float round trip in each step:
+// inside a binade s2 is held as a whole number S of spacings u and a step adds
+// the spacings measured for that term (from S even or odd, which settles the
+// ties). A step that would leave the binade, or a sum below FLT_MIN, is taken
+// as the float step itself.
+class TermChain {
+public:
+    explicit TermChain(const std::array<double, 256>& terms);
+    float Add(float s2, const std::int16_t* values, int count);
+
+private:
+    void Measure(int exponent);
+
+    std::array<double, 256> m_terms;
+    int m_exponent = INT32_MIN;
+    double m_unit = 0.0;
+    std::array<std::int64_t, 512> m_steps{};  // from an even S, then from an odd one
+    std::array<std::int64_t, 256> m_limit{};
+    bool m_ties = false;
+};
+
 // Stage 7 from the magnitude counts: the pixels with |G| >= T, per block.
 std::vector<int> EdgeCountsFromCounts(const BlockStatistics& statistics, float T);
 

@@ -683,6 +683,41 @@ TEST_F(JgaceTest, CountedTermsEqualTheChainInAnyOrder)
     EXPECT_GT(refused, 100);
 }
 
+// The chain in whole spacings against the float chain itself, step by step
+// in effect: long runs from zero through many binades, with means that make
+// ties, and magnitudes from small to the largest.
+TEST_F(JgaceTest, TermChainEqualsTheFloatChain)
+{
+    std::mt19937 random(99);
+    for (int trial = 0; trial < 60; ++trial) {
+        const float meanG = trial % 3 == 0 ? static_cast<float>(random() % 40)
+                            : trial % 3 == 1 ? static_cast<float>(random() % 80) / 2 - 5
+                                             : std::uniform_real_distribution<float>(-30, 60)(random);
+        std::array<double, 256> terms{};
+        for (int m = 0; m < 256; ++m) {
+            const double diff = meanG - std::fabs(static_cast<double>(m));
+            terms[m] = diff * diff;
+        }
+        const int range = trial % 4 == 0 ? 256 : 1 + static_cast<int>(random() % 30);
+        std::vector<std::int16_t> values(20000 + random() % 20000);
+        for (auto& v : values)
+            v = static_cast<std::int16_t>(static_cast<int>(random() % range) * (random() % 2 ? 1 : -1));
+        float plain = trial % 5 == 0 ? std::ldexp(1.0f, 20) : 0.0f;
+        jgace::TermChain chain(terms);
+        float fast = plain;
+        // In pieces of assorted lengths, as the rows of blocks arrive.
+        std::size_t at = 0;
+        while (at < values.size()) {
+            const std::size_t n = std::min(values.size() - at, static_cast<std::size_t>(1 + random() % 700));
+            for (std::size_t i = at; i < at + n; ++i)
+                plain = static_cast<float>(plain + terms[std::abs(static_cast<int>(values[i]))]);
+            fast = chain.Add(fast, values.data() + at, static_cast<int>(n));
+            ASSERT_EQ(fast, plain) << "trial " << trial << ", MEANG " << meanG << ", after " << at + n;
+            at += n;
+        }
+    }
+}
+
 // A sum that starts at zero, or would reach the next binade, or meets a tie is refused.
 TEST_F(JgaceTest, CountedTermsRefuseWhatTheyCannotAddExactly)
 {
