@@ -250,20 +250,18 @@ int SumOfRow(const std::int16_t* g, int W)
     return sum;
 }
 
-// Four interleaved tables, merged when the block row is done: neighbouring
-// pixels often share a magnitude, and one table would make each count wait for
-// the store of the one before.
-using MagnitudeTables = std::array<std::array<std::uint32_t, 256>, 4>;
+// Eight interleaved tables, merged when the block row is done: neighbouring
+// pixels often share a magnitude (mostly 0 or 1), and with fewer tables each
+// count would wait for the store of the same table's previous count.
+constexpr int kMagnitudeTables = 8;
+using MagnitudeTables = std::array<std::array<std::uint32_t, 256>, kMagnitudeTables>;
 
 void CountMagnitudes(const std::int16_t* g, int W, MagnitudeTables& tables)
 {
     int x = 0;
-    for (; x + 4 <= W; x += 4) {
-        ++tables[0][std::abs(static_cast<int>(g[x]))];
-        ++tables[1][std::abs(static_cast<int>(g[x + 1]))];
-        ++tables[2][std::abs(static_cast<int>(g[x + 2]))];
-        ++tables[3][std::abs(static_cast<int>(g[x + 3]))];
-    }
+    for (; x + kMagnitudeTables <= W; x += kMagnitudeTables)
+        for (int t = 0; t < kMagnitudeTables; ++t)
+            ++tables[t][std::abs(static_cast<int>(g[x + t]))];
     for (; x < W; ++x)
         ++tables[0][std::abs(static_cast<int>(g[x]))];
 }
@@ -312,8 +310,10 @@ BlockStatistics GatherBlockStatistics(const Grid& grid, const std::uint8_t* pixe
             for (int bx = 0; bx < BX; ++bx) {
                 statistics.gradientSums[first + bx] = static_cast<double>(sums[bx]);
                 std::array<std::uint32_t, 256>& counts = statistics.magnitudeCounts[first + bx];
-                for (int m = 0; m < 256; ++m)
-                    counts[m] = tables[bx][0][m] + tables[bx][1][m] + tables[bx][2][m] + tables[bx][3][m];
+                counts.fill(0);
+                for (const auto& table : tables[bx])
+                    for (int m = 0; m < 256; ++m)
+                        counts[m] += table[m];
             }
         }
     });
