@@ -75,9 +75,22 @@ inline int StripWidth(int width, int n)
 enum class Second {
     None,
     LevelBelow,  // levels <= v - 1, so that the count at v is the difference;
-                 // the kernel also reads levelTable[v] (below 2^30) in Counts8::extra
+                 // the kernel also reads levelTable[v] (below 2^30) in Counts8::extra.
+                 // With kGuesses, the kernel's Guess(counts, settled) sees
+                 // counts.second zero and says which lanes it settled; Map,
+                 // with the second count, runs only when one is left over.
     Threshold,   // levels <= the kernel's threshold
 };
+
+// Whether a kernel with Second::LevelBelow guesses first (see above).
+template <typename Kernel>
+constexpr bool Guesses()
+{
+    if constexpr (requires { Kernel::kGuesses; })
+        return Kernel::kGuesses;
+    else
+        return false;
+}
 
 // Asks for the cache lines of first .. last. An asm statement: GCC 12 finds
 // that a function doing nothing but __builtin_prefetch is pure, and drops it.
@@ -190,7 +203,9 @@ public:
     bool Allocate()
     {
         m_cum.reset(static_cast<std::uint8_t*>(::operator new(257 * m_stride, std::align_val_t{64}, std::nothrow)));
-        return m_cum != nullptr;
+        if (Guesses<Kernel>())
+            m_pending.reset(new (std::nothrow) std::int32_t[static_cast<std::size_t>(m_stripWidth) + 8]);
+        return m_cum != nullptr && (!Guesses<Kernel>() || m_pending != nullptr);
     }
 
     void Run(int yBegin, int yEnd, std::uint8_t* out)
@@ -311,11 +326,19 @@ private:
         r.last = BitRange(0, m_n - 64 * (kChunks - 1));
         if constexpr (Kernel::kSecond == Second::Threshold)
             r.thresholdRow = r.level0 + m_levelOffset[kernel.threshold];
+        r.pending = m_pending.get();
+        int pending = 0;
         int x = xs;
         for (; x + 8 <= xe; x += 8)
-            r.template Map<true>(kernel, x, 8);
+            pending += r.template Map<true>(kernel, x, 8, r.pending + pending);
         if (x < xe)
-            r.template Map<false>(kernel, x, xe - x);
+            pending += r.template Map<false>(kernel, x, xe - x, r.pending + pending);
+        if constexpr (Guesses<Kernel>()) {
+            // The pixels the guesses left open, with both counts. Reading
+            // them here, apart, keeps the branch out of the loop above.
+            for (int i = 0; i < pending; i += 8)
+                r.MapListed(kernel, r.pending + i, std::min(8, pending - i));
+        }
     }
 
     struct Row8 {
@@ -324,14 +347,15 @@ private:
         const std::size_t* offset;  // level v's row, v * stride
         const std::uint8_t* level0;
         const std::uint8_t* thresholdRow = nullptr;
+        std::int32_t* pending = nullptr;  // Guesses: the columns left open
         int xs, n, h, width, rows;
         __mmask64 last;
 
-        // The pixels x .. x + count - 1 (count = 8 when kFull).
-        template <bool kFull>
-        [[gnu::always_inline]] void Map(const Kernel& kernel, int x, int count) const
+        // The counts of the pixels at columns position[0..7] (lanes past
+        // count repeat the last pixel), with the second count when kSecond.
+        template <bool kSecond, bool kListed>
+        [[gnu::always_inline]] Counts8 Count(const Kernel& kernel, const int* position, __m512i xi) const
         {
-            const std::uint8_t* const base = level0 + (x - xs);  // window of pixel x + i: base + i in each level row
             // One reduction for all counts of a pixel: each 64-bit lane
             // packs the count of levels <= v (bits 0..16), the second count
             // (bits 17..33) and the kernel's level table entry (bits 34..63);
@@ -340,36 +364,87 @@ private:
             __m512i sums[8];
 #pragma GCC unroll 8
             for (int i = 0; i < 8; ++i) {
-                const int k = kFull ? i : std::min(i, count - 1);
-                const unsigned v = row[x + k];
-                const std::uint8_t* p = base + offset[v] + k;
+                const int px = position[i];
+                const unsigned v = row[px];
+                const std::uint8_t* p = level0 + (px - xs) + offset[v];  // window of pixel px: n bytes from here
                 sums[i] = WindowSum<kChunks>(p, last);
                 if constexpr (Kernel::kSecond == Second::LevelBelow) {
-                    const __m512i below = WindowSum<kChunks>(p - (offset[1] - offset[0]), last);
                     const __m512i entry = _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(kernel.levelTable[v] << 34)));
-                    sums[i] = _mm512_add_epi64(_mm512_add_epi64(sums[i], _mm512_slli_epi64(below, 17)), entry);
+                    sums[i] = _mm512_add_epi64(sums[i], entry);
+                    if constexpr (kSecond)
+                        sums[i] = _mm512_add_epi64(sums[i], _mm512_slli_epi64(WindowSum<kChunks>(p - offset[1], last), 17));
                 } else if constexpr (Kernel::kSecond == Second::Threshold) {
-                    const __m512i below = WindowSum<kChunks>(thresholdRow + (x - xs) + k, last);
+                    const __m512i below = WindowSum<kChunks>(thresholdRow + (px - xs), last);
                     sums[i] = _mm512_add_epi64(sums[i], _mm512_slli_epi64(below, 17));
                 }
             }
-            const __mmask8 valid = kFull ? 0xFF : static_cast<__mmask8>((1u << count) - 1);
             Counts8 c;
-            c.level = _mm512_cvtepu8_epi64(kFull ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x))
-                                                 : _mm_maskz_loadu_epi8(valid, row + x));
+            if constexpr (kListed)
+                c.level = _mm512_set_epi64(row[position[7]], row[position[6]], row[position[5]], row[position[4]],
+                                           row[position[3]], row[position[2]], row[position[1]], row[position[0]]);
             const __m512i packed = Reduce8(sums);
             const __m512i field = _mm512_set1_epi64((1 << 17) - 1);
             c.atMost = _mm512_and_si512(packed, field);
             c.second = _mm512_and_si512(_mm512_srli_epi64(packed, 17), field);
             c.extra = _mm512_srli_epi64(packed, 34);
-            const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
             const __m512i right = _mm512_min_epi64(_mm512_add_epi64(xi, _mm512_set1_epi64(h)), _mm512_set1_epi64(width - 1));
             const __m512i left = _mm512_max_epi64(_mm512_sub_epi64(xi, _mm512_set1_epi64(h)), _mm512_setzero_si512());
             const __m512i cols = _mm512_add_epi64(_mm512_sub_epi64(right, left), _mm512_set1_epi64(1));
             c.area = _mm512_mullo_epi64(cols, _mm512_set1_epi64(rows));
             c.interior = rows == n ? _mm512_cmpeq_epi64_mask(cols, _mm512_set1_epi64(n)) : 0;
-            const __m256i levels = kernel.Map(c);
-            _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), levels);
+            return c;
+        }
+
+        // The pixels x .. x + count - 1 (count = 8 when kFull). Returns how
+        // many it left open in open[] (Guesses only; otherwise 0).
+        template <bool kFull>
+        [[gnu::always_inline]] int Map(const Kernel& kernel, int x, int count, std::int32_t* open) const
+        {
+            int position[8];
+            for (int i = 0; i < 8; ++i)
+                position[i] = x + (kFull ? i : std::min(i, count - 1));
+            const __mmask8 valid = kFull ? 0xFF : static_cast<__mmask8>((1u << count) - 1);
+            const __m512i xi = _mm512_add_epi64(_mm512_set1_epi64(x), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
+            const __m512i level = _mm512_cvtepu8_epi64(kFull ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x))
+                                                             : _mm_maskz_loadu_epi8(valid, row + x));
+            if constexpr (Guesses<Kernel>()) {
+                // The kernel settles most pixels from the count of levels
+                // <= v alone; the others wait for the second count.
+                Counts8 c = Count<false, false>(kernel, position, xi);
+                c.level = level;
+                __mmask8 settled;
+                const __m256i mapped = kernel.Guess(c, settled);
+                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & settled & kernel.Wants(c.level), mapped);
+                const __mmask8 left = valid & static_cast<__mmask8>(~settled);
+                // Compressed in a register and stored whole: a compressing
+                // store to memory is slow on some processors. open has room
+                // for eight past the last pixel.
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(open), _mm256_maskz_compress_epi32(left, _mm512_cvtepi64_epi32(xi)));
+                return __builtin_popcount(left);
+            } else {
+                Counts8 c = Count<true, false>(kernel, position, xi);
+                c.level = level;
+                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), kernel.Map(c));
+                return 0;
+            }
+        }
+
+        // The count pixels at the columns listed, with both counts.
+        void MapListed(const Kernel& kernel, const std::int32_t* listed, int count) const
+        {
+            int position[8];
+            for (int i = 0; i < 8; ++i)
+                position[i] = listed[std::min(i, count - 1)];
+            alignas(32) std::int32_t lanes[8];
+            std::memcpy(lanes, position, sizeof lanes);
+            const __m512i xi = _mm512_cvtepi32_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes)));
+            const Counts8 c = Count<true, true>(kernel, position, xi);
+            alignas(32) std::int32_t mapped[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(mapped), kernel.Map(c));
+            const __mmask8 wanted = kernel.Wants(c.level);
+            for (int i = 0; i < count; ++i)
+                if (wanted >> i & 1)
+                    target[position[i]] = static_cast<std::uint8_t>(mapped[i]);
         }
     };
 
@@ -380,6 +455,7 @@ private:
     const Kernel& m_kernel;
     std::unique_ptr<std::uint8_t, Free> m_cum;  // [level + 1][local column]
     std::array<std::size_t, 256> m_levelOffset;  // v * m_stride
+    std::unique_ptr<std::int32_t[]> m_pending;    // Guesses: the columns of one row left open
 };
 
 template <int kChunks, typename Kernel>
