@@ -16,6 +16,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -77,14 +78,67 @@ namespace {
 struct AheVectorKernel {
     static constexpr local_window::strips::Second kSecond = local_window::strips::Second::None;
 
+    // How the bytes of interior pixels (area n * n) are formed: a multiply by
+    // 255 / (n * n) instead of the quotient and the product, used only when a
+    // check of every possible count found it gives the same byte.
+    enum class Interior { Divide, Multiply, FloatMultiply };
+    Interior interior = Interior::Divide;
+    double scale = 0.0;       // 255 / (n * n)
+    float floatScale = 0.0f;  // the same, rounded to float
+
     __mmask8 Wants(__m512i) const { return 0xFF; }
+
+    [[gnu::always_inline]] __m256i MapInterior(__m512i atMost) const
+    {
+        if (interior == Interior::FloatMultiply) {
+            // Counts and products stay far below 2^24; adding a half and
+            // truncating rounds half up.
+            const __m256 product = _mm256_mul_ps(_mm512_cvtepi64_ps(atMost), _mm256_set1_ps(floatScale));
+            return _mm256_cvttps_epi32(_mm256_add_ps(product, _mm256_set1_ps(0.5f)));
+        }
+        const __m512d product = _mm512_mul_pd(_mm512_cvtepi64_pd(atMost), _mm512_set1_pd(scale));
+        return local_window::strips::ClampToBytes(_mm512_cvtpd_ps(product));
+    }
+
+    [[gnu::always_inline]] static __m256i MapExact(__m512i atMost, __m512i area)
+    {
+        const __m512d share = _mm512_div_pd(_mm512_cvtepi64_pd(atMost), _mm512_cvtepi64_pd(area));
+        return local_window::strips::ClampToBytes(_mm512_cvtpd_ps(_mm512_mul_pd(share, _mm512_set1_pd(255.0))));
+    }
 
     __m256i Map(const local_window::strips::Counts8& c) const
     {
-        const __m512d share = _mm512_div_pd(_mm512_cvtepi64_pd(c.atMost), _mm512_cvtepi64_pd(c.area));
-        return local_window::strips::ClampToBytes(_mm512_cvtpd_ps(_mm512_mul_pd(share, _mm512_set1_pd(255.0))));
+        if (interior != Interior::Divide && c.interior == 0xFF)
+            return MapInterior(c.atMost);
+        return MapExact(c.atMost, c.area);
     }
 };
+
+// The kernel for windows of n x n, with the quickest interior mapping that
+// reproduces AheLevel for every count from 0 to n * n.
+AheVectorKernel MakeAheVectorKernel(int n)
+{
+    AheVectorKernel kernel;
+    const int area = n * n;
+    kernel.scale = 255.0 / area;
+    kernel.floatScale = static_cast<float>(kernel.scale);
+    for (const auto candidate : {AheVectorKernel::Interior::FloatMultiply, AheVectorKernel::Interior::Multiply}) {
+        kernel.interior = candidate;
+        bool same = true;
+        for (int first = 0; first <= area && same; first += 8) {
+            const __m512i counts = _mm512_min_epi64(_mm512_add_epi64(_mm512_set1_epi64(first), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0)),
+                                                    _mm512_set1_epi64(area));
+            alignas(32) std::int32_t bytes[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), kernel.MapInterior(counts));
+            for (int i = 0; i < 8; ++i)
+                same = same && bytes[i] == AheLevel(std::min(first + i, area), area);
+        }
+        if (same)
+            return kernel;
+    }
+    kernel.interior = AheVectorKernel::Interior::Divide;
+    return kernel;
+}
 
 struct TaheVectorKernel {
     static constexpr local_window::strips::Second kSecond = local_window::strips::Second::Threshold;
@@ -126,7 +180,12 @@ int CDibImage::Ahe(int windowSize)
             kernel.interiorLevels = levels.get();
         }
     }
-    return local_window::Equalize(*this, windowSize, kernel, AheVectorKernel{}) ? 1 : 0;
+    // The vector walk runs only for these windows on processors that have it.
+    AheVectorKernel vectorKernel;
+    if (windowSize >= local_window::strips::kMinWindow && windowSize <= local_window::strips::kMaxWindow &&
+        local_window::strips::Supported())
+        vectorKernel = MakeAheVectorKernel(windowSize);
+    return local_window::Equalize(*this, windowSize, kernel, vectorKernel) ? 1 : 0;
 }
 
 int CDibImage::Tahe(int windowSize, int threshold)
