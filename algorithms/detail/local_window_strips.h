@@ -203,6 +203,9 @@ public:
     bool Allocate()
     {
         m_cum.reset(static_cast<std::uint8_t*>(::operator new(257 * m_stride, std::align_val_t{64}, std::nothrow)));
+        m_plan.reset(new (std::nothrow) GroupMove[m_stride / 64]);
+        if (!m_plan)
+            return false;
         if (Guesses<Kernel>())
             m_pending.reset(new (std::nothrow) std::int32_t[static_cast<std::size_t>(m_stripWidth) + 8]);
         return m_cum != nullptr && (!Guesses<Kernel>() || m_pending != nullptr);
@@ -253,6 +256,10 @@ private:
     {
         if (!in && !out)
             return;
+        if (in && out) {
+            Move(in, out, xs, xe);
+            return;
+        }
         std::uint8_t* const cum = m_cum.get();
         const std::size_t stride = m_stride;
         const int first = std::max(0, m_h - xs);                              // first local column in the image
@@ -264,32 +271,6 @@ private:
             const __mmask64 kIn = in ? valid : 0, kOut = out ? valid : 0;
             const __m512i a = _mm512_maskz_loadu_epi8(kIn, in ? in + c0 : nullptr);
             const __m512i b = _mm512_maskz_loadu_epi8(kOut, out ? out + c0 : nullptr);
-            if (in && out) {
-                // A column whose level a enters and b leaves changes its
-                // counts by +1 (a < b) or -1 (a > b) at the levels from
-                // low = min(a, b) up to high = max(a, b) - 1. With t = level -
-                // low in byte arithmetic, those are the levels where t <
-                // high - low: a level below low wraps t to at least 256 -
-                // (low - level) > high - low.
-                const __mmask64 changed = valid & _mm512_cmpneq_epu8_mask(a, b);
-                if (!changed)
-                    continue;
-                const __m512i low = _mm512_min_epu8(a, b);
-                const __m512i span = _mm512_maskz_sub_epi8(changed, _mm512_max_epu8(a, b), low);
-                const __m512i step = _mm512_mask_blend_epi8(_mm512_cmplt_epu8_mask(a, b), _mm512_set1_epi8(-1), ones);
-                const int lo = MinByte(_mm512_mask_blend_epi8(changed, _mm512_set1_epi8(-1), low));
-                const int hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
-                std::uint8_t* p = cum + (static_cast<std::size_t>(lo) + 1) * stride + j0;
-                __m512i t = _mm512_sub_epi8(_mm512_set1_epi8(static_cast<char>(lo)), low);
-                for (int v = lo; v < hi; ++v) {
-                    const __mmask64 inside = _mm512_cmplt_epu8_mask(t, span);
-                    const __m512i counts = _mm512_load_si512(p);
-                    _mm512_store_si512(p, _mm512_mask_add_epi8(counts, inside, counts, step));
-                    p += stride;
-                    t = _mm512_add_epi8(t, ones);
-                }
-                continue;
-            }
             // A row without partner, at the top or bottom of the image:
             // every level from its own up to 255 changes.
             const int lo = MinByte(_mm512_mask_blend_epi8(valid, _mm512_set1_epi8(-1), in ? a : b));
@@ -305,6 +286,90 @@ private:
                 p += stride;
                 level = _mm512_add_epi8(level, ones);
             }
+        }
+    }
+
+    // One column group's share of a row move: its columns change by step at
+    // the levels where (level - low) mod 256 < span; levels lo .. hi - 1.
+    struct GroupMove {
+        __m512i low, span, step;
+        int lo, hi;
+        int column;  // the group's first local column
+    };
+
+    // Adds the row in and takes out the row out. A column whose level a
+    // enters and b leaves changes its counts by +1 (a < b) or -1 (a > b) at
+    // the levels from low = min(a, b) up to high = max(a, b) - 1. With t =
+    // level - low in byte arithmetic, those are the levels where t < high -
+    // low: a level below low wraps t to at least 256 - (low - level) > high -
+    // low. The groups are planned first and then walked three at a time over
+    // the union of their levels: one loop (and one mispredicted exit) per
+    // three groups instead of per group, three independent read-modify-write
+    // chains per level.
+    void Move(const std::uint8_t* in, const std::uint8_t* out, int xs, int xe)
+    {
+        const int first = std::max(0, m_h - xs);                            // first local column in the image
+        const int last = std::min(xe - xs + 2 * m_h, m_width - xs + m_h);  // one past the last
+        GroupMove* const plan = m_plan.get();
+        int groups = 0;
+        for (int j0 = first / 64 * 64; j0 < last; j0 += 64) {
+            const __mmask64 valid = BitRange(first - j0, last - j0);
+            const std::ptrdiff_t c0 = static_cast<std::ptrdiff_t>(xs) - m_h + j0;
+            const __m512i a = _mm512_maskz_loadu_epi8(valid, in + c0);
+            const __m512i b = _mm512_maskz_loadu_epi8(valid, out + c0);
+            const __mmask64 changed = valid & _mm512_cmpneq_epu8_mask(a, b);
+            if (!changed)
+                continue;
+            GroupMove& g = plan[groups++];
+            g.low = _mm512_min_epu8(a, b);
+            g.span = _mm512_maskz_sub_epi8(changed, _mm512_max_epu8(a, b), g.low);
+            g.step = _mm512_mask_blend_epi8(_mm512_cmplt_epu8_mask(a, b), _mm512_set1_epi8(-1), _mm512_set1_epi8(1));
+            g.lo = MinByte(_mm512_mask_blend_epi8(changed, _mm512_set1_epi8(-1), g.low));
+            g.hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
+            g.column = j0;
+        }
+        int k = 0;
+        for (; k + kMoveGroups <= groups; k += kMoveGroups)
+            MoveGroups<kMoveGroups>(plan + k);
+        switch (groups - k) {
+        case 5: MoveGroups<5>(plan + k); break;
+        case 4: MoveGroups<4>(plan + k); break;
+        case 3: MoveGroups<3>(plan + k); break;
+        case 2: MoveGroups<2>(plan + k); break;
+        case 1: MoveGroups<1>(plan + k); break;
+        default: break;
+        }
+    }
+
+    static constexpr int kMoveGroups = 3;
+    template <int kGroups>
+    [[gnu::always_inline]] void MoveGroups(const GroupMove* g)
+    {
+        int lo = g[0].lo, hi = g[0].hi;
+        for (int k = 1; k < kGroups; ++k) {
+            lo = std::min(lo, g[k].lo);
+            hi = std::max(hi, g[k].hi);
+        }
+        const std::size_t stride = m_stride;
+        std::uint8_t* p = m_cum.get() + (static_cast<std::size_t>(lo) + 1) * stride;
+        __m512i t[kGroups], span[kGroups], step[kGroups];
+        std::ptrdiff_t column[kGroups];
+        for (int k = 0; k < kGroups; ++k) {
+            t[k] = _mm512_sub_epi8(_mm512_set1_epi8(static_cast<char>(lo)), g[k].low);
+            span[k] = g[k].span;
+            step[k] = g[k].step;
+            column[k] = g[k].column;
+        }
+        const __m512i ones = _mm512_set1_epi8(1);
+        for (int v = lo; v < hi; ++v) {
+#pragma GCC unroll 8
+            for (int k = 0; k < kGroups; ++k) {
+                const __mmask64 inside = _mm512_cmplt_epu8_mask(t[k], span[k]);
+                const __m512i counts = _mm512_load_si512(p + column[k]);
+                _mm512_store_si512(p + column[k], _mm512_mask_add_epi8(counts, inside, counts, step[k]));
+                t[k] = _mm512_add_epi8(t[k], ones);
+            }
+            p += stride;
         }
     }
 
@@ -456,6 +521,7 @@ private:
     std::unique_ptr<std::uint8_t, Free> m_cum;  // [level + 1][local column]
     std::array<std::size_t, 256> m_levelOffset;  // v * m_stride
     std::unique_ptr<std::int32_t[]> m_pending;    // Guesses: the columns of one row left open
+    std::unique_ptr<GroupMove[]> m_plan;          // Move: the changed column groups of one row
 };
 
 template <int kChunks, typename Kernel>
