@@ -514,8 +514,11 @@ Crossings CountCrossings(const Grid& grid, const float* gradient, int bx, int by
     return crossings;
 }
 
+// Functions other files call are plain wrappers around their cloned bodies:
+// Clang gives a cloned function's dispatcher a symbol of its own, which a
+// caller in another file would not find.
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, float T)
+static double DetailAmplitudeClones(const Grid& grid, const Planes& planes, int bx, int by, float T)
 {
     // |D| is a whole number, so |D| > T exactly when |D| > floor(T); the integer
     // limit keeps the loop free of branches. A NaN T admits nothing, like the comparison.
@@ -541,6 +544,11 @@ double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, f
         s += rowSum;
     }
     return n == 0 ? 1.0 : static_cast<double>(s) / static_cast<double>(n);
+}
+
+double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, float T)
+{
+    return DetailAmplitudeClones(grid, planes, bx, by, T);
 }
 
 double DominantFrequency(const Crossings& crossings, std::int64_t area, int d, float pitch)
@@ -688,7 +696,7 @@ std::uint8_t EnhancedLevel(int D, double g, std::uint8_t M)
 // of ClampToByte and keeps the float conversion in range, then the branch-free
 // ClampToByte takes it.
 __attribute__((target_clones("avx2", "default")))
-void EnhanceRowPortable(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
+static void EnhanceRowPortableClones(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
                         std::uint8_t* out)
 {
     for (int x = 0; x < width; ++x) {
@@ -698,6 +706,12 @@ void EnhanceRowPortable(const std::uint8_t* source, const std::uint8_t* mean, co
         value = value > 256.0 ? 256.0 : value;
         out[x] = ClampToByteSelect(static_cast<float>(value));
     }
+}
+
+void EnhanceRowPortable(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
+                        std::uint8_t* out)
+{
+    EnhanceRowPortableClones(source, mean, gains, width, out);
 }
 
 bool EnhanceRowAvx512Supported()

@@ -71,8 +71,11 @@ void SmoothTableInPlace(std::array<float, 256>& T)
 // double arithmetic either way. The value is held inside [-1, 256] before the
 // float conversion: no result of ClampToByte changes (NaN still gives 0, the
 // infinities of a zero weight sum 0 and 255) and the conversion stays in range.
+// Functions other files call are plain wrappers around their cloned bodies:
+// Clang gives a cloned function's dispatcher a symbol of its own, which a
+// caller in another file would not find.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
+static void MixChannelsClones(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
                  double K, double K1, double K2, double S)
 {
     for (std::size_t i = 0; i < count; ++i) {
@@ -81,6 +84,12 @@ void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uin
         value = value > 256.0 ? 256.0 : value;
         pixels[i] = ClampToByteSelect(static_cast<float>(value));
     }
+}
+
+void MixChannels(std::uint8_t* pixels, const std::uint8_t* mean7, const std::uint8_t* mean25, std::size_t count,
+                 double K, double K1, double K2, double S)
+{
+    MixChannelsClones(pixels, mean7, mean25, count, K, K1, K2, S);
 }
 
 // The same mix with a multiplication by 1 / S in place of the division, in

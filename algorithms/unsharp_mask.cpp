@@ -22,14 +22,22 @@ namespace unsharp_detail {
 // Vector lanes where the processor has them: 8 doubles (AVX-512) or 4 (AVX2)
 // at a time, each lane the same IEEE double product and sum as the scalar code
 // (no contraction into a fused multiply-add), then the branch-free clamp.
+// Functions other files call are plain wrappers around their cloned bodies:
+// Clang gives a cloned function's dispatcher a symbol of its own, which a
+// caller in another file would not find.
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-void UnsharpRow(std::uint8_t* pixels, const std::uint8_t* mean, int count, double gain)
+static void UnsharpRowClones(std::uint8_t* pixels, const std::uint8_t* mean, int count, double gain)
 {
     for (int i = 0; i < count; ++i) {
         const int m = mean[i];
         const int d = pixels[i] - m;
         pixels[i] = ClampToByteSelect(static_cast<float>(d * gain + m));
     }
+}
+
+void UnsharpRow(std::uint8_t* pixels, const std::uint8_t* mean, int count, double gain)
+{
+    UnsharpRowClones(pixels, mean, count, gain);
 }
 
 // The same step written out for AVX-512: 16 pixels at a time, each half in 8

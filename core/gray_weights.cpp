@@ -17,16 +17,29 @@ inline std::uint8_t WeighedSumToGray(unsigned r, unsigned g, unsigned b)
 
 // With AVX2 or AVX-512 a row is weighed 16 or 32 pixels at a time; every
 // clone computes the same integers.
+// Functions other files call are plain wrappers around their cloned bodies:
+// Clang gives a cloned function's dispatcher a symbol of its own, which a
+// caller in another file would not find.
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-void WeighRgbRow(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray)
+static void WeighRgbRowClones(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray)
 {
     for (std::size_t i = 0; i < count; ++i)
         gray[i] = WeighedSumToGray(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
 }
 
+void WeighRgbRow(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray)
+{
+    WeighRgbRowClones(rgb, count, gray);
+}
+
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-void WeighRgbxRow(const std::uint8_t* rgbx, std::size_t count, std::uint8_t* gray)
+static void WeighRgbxRowClones(const std::uint8_t* rgbx, std::size_t count, std::uint8_t* gray)
 {
     for (std::size_t i = 0; i < count; ++i)
         gray[i] = WeighedSumToGray(rgbx[4 * i], rgbx[4 * i + 1], rgbx[4 * i + 2]);
+}
+
+void WeighRgbxRow(const std::uint8_t* rgbx, std::size_t count, std::uint8_t* gray)
+{
+    WeighRgbxRowClones(rgbx, count, gray);
 }
