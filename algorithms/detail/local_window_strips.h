@@ -394,8 +394,14 @@ private:
         r.pending = m_pending.get();
         int pending = 0;
         int x = xs;
-        for (; x + 8 <= xe; x += 8)
-            pending += r.template Map<true>(kernel, x, 8, r.pending + pending);
+        // Groups of eight whose windows are all whole skip the window areas.
+        const int innerFirst = r.rows == m_n ? m_h : m_width, innerLast = m_width - m_h - 8;
+        for (; x + 8 <= xe; x += 8) {
+            if (x >= innerFirst && x <= innerLast)
+                pending += r.template Map<true, true>(kernel, x, 8, r.pending + pending);
+            else
+                pending += r.template Map<true>(kernel, x, 8, r.pending + pending);
+        }
         if (x < xe)
             pending += r.template Map<false>(kernel, x, xe - x, r.pending + pending);
         if constexpr (Guesses<Kernel>()) {
@@ -418,7 +424,8 @@ private:
 
         // The counts of the pixels at columns position[0..7] (lanes past
         // count repeat the last pixel), with the second count when kSecond.
-        template <bool kSecond, bool kListed>
+        // kInner: every window is the full n x n square.
+        template <bool kSecond, bool kListed, bool kInner = false>
         [[gnu::always_inline]] Counts8 Count(const Kernel& kernel, const int* position, __m512i xi) const
         {
             // One reduction for all counts of a pixel: each 64-bit lane
@@ -452,6 +459,11 @@ private:
             c.atMost = _mm512_and_si512(packed, field);
             c.second = _mm512_and_si512(_mm512_srli_epi64(packed, 17), field);
             c.extra = _mm512_srli_epi64(packed, 34);
+            if constexpr (kInner) {
+                c.area = _mm512_set1_epi64(static_cast<long long>(n) * n);
+                c.interior = 0xFF;
+                return c;
+            }
             const __m512i right = _mm512_min_epi64(_mm512_add_epi64(xi, _mm512_set1_epi64(h)), _mm512_set1_epi64(width - 1));
             const __m512i left = _mm512_max_epi64(_mm512_sub_epi64(xi, _mm512_set1_epi64(h)), _mm512_setzero_si512());
             const __m512i cols = _mm512_add_epi64(_mm512_sub_epi64(right, left), _mm512_set1_epi64(1));
@@ -460,9 +472,10 @@ private:
             return c;
         }
 
-        // The pixels x .. x + count - 1 (count = 8 when kFull). Returns how
-        // many it left open in open[] (Guesses only; otherwise 0).
-        template <bool kFull>
+        // The pixels x .. x + count - 1 (count = 8 when kFull; kInner: all
+        // eight windows are whole). Returns how many it left open in open[]
+        // (Guesses only; otherwise 0).
+        template <bool kFull, bool kInner = false>
         [[gnu::always_inline]] int Map(const Kernel& kernel, int x, int count, std::int32_t* open) const
         {
             int position[8];
@@ -475,7 +488,7 @@ private:
             if constexpr (Guesses<Kernel>()) {
                 // The kernel settles most pixels from the count of levels
                 // <= v alone; the others wait for the second count.
-                Counts8 c = Count<false, false>(kernel, position, xi);
+                Counts8 c = Count<false, false, kInner>(kernel, position, xi);
                 c.level = level;
                 __mmask8 settled;
                 const __m256i mapped = kernel.Guess(c, settled);
@@ -487,7 +500,7 @@ private:
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(open), _mm256_maskz_compress_epi32(left, _mm512_cvtepi64_epi32(xi)));
                 return __builtin_popcount(left);
             } else {
-                Counts8 c = Count<true, false>(kernel, position, xi);
+                Counts8 c = Count<true, false, kInner>(kernel, position, xi);
                 c.level = level;
                 _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), kernel.Map(c));
                 return 0;
