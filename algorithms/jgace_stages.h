@@ -117,6 +117,10 @@ Crossings CountCrossings(const Grid& grid, const float* gradient, int bx, int by
 
 // A: the mean |D| over the pixels of the block with |D| > T, or 1.0 when there are none.
 double DetailAmplitude(const Grid& grid, const Planes& planes, int bx, int by, float T);
+// The same on any processor, and in AVX-512 lanes where DetailAmplitudeAvx512Supported().
+double DetailAmplitudePortable(const Grid& grid, const Planes& planes, int bx, int by, float T);
+bool DetailAmplitudeAvx512Supported();
+double DetailAmplitudeAvx512(const Grid& grid, const Planes& planes, int bx, int by, float T);
 
 // f = ((z * d) * 3.14) / (pitch * 360.0f), z the larger crossing count per pixel
 // (the vertical one on a tie): cycles per degree of visual angle.

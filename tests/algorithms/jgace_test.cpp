@@ -803,6 +803,30 @@ TEST_F(JgaceTest, DetailAmplitudeCountsStrictlyAboveT)
     EXPECT_EQ(jgace::DetailAmplitude(grid, planes, 0, 0, NAN), 1.0);
 }
 
+// Both forms of the amplitude on every block of images with small and large
+// blocks (tails shorter and longer than a vector), for thresholds from below
+// zero to beyond 255.
+TEST_F(JgaceTest, DetailAmplitudeFormsAgree)
+{
+    if (!jgace::DetailAmplitudeAvx512Supported())
+        GTEST_SKIP() << "no AVX-512 on this processor";
+    for (const auto& [width, height] : {std::pair{64, 40}, std::pair{530, 70}, std::pair{1100, 140}}) {
+        for (const bool photo : {true, false}) {
+            auto image = photo ? MakePhotoLike(width, height, 5) : MakeRandom(width, height, 6);
+            const Stages stages(*image);
+            for (const float T : {-1.0f, 0.0f, 0.5f, 3.0f, 17.81f, 100.0f, 254.0f, 254.5f, 255.0f, 300.0f, NAN}) {
+                for (int by = 0; by < stages.grid.BY; ++by) {
+                    for (int bx = 0; bx < stages.grid.BX; ++bx) {
+                        ASSERT_EQ(jgace::DetailAmplitudeAvx512(stages.grid, stages.planes, bx, by, T),
+                                  jgace::DetailAmplitudePortable(stages.grid, stages.planes, bx, by, T))
+                            << width << "x" << height << " block " << bx << "," << by << " T " << T;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(JgaceTest, FrequencyThresholdAndGain)
 {
     const float pitch = 0.25f;
