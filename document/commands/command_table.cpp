@@ -1,7 +1,9 @@
 #include "document/commands/command_table.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "core/box_rows.h"
 #include "core/messages.h"
 #include "document/commands/title_format.h"
 
@@ -354,8 +356,21 @@ int LowpassFilter(CDibImage& work, int maskSize)
         ShowMessage("Size of mask is not adequate");
         return 0;
     }
-    // The plane holds exactly the pixels the copy would receive; taking it over
-    // saves copying a whole image.
-    work.m_pBits = work.BoxFilter(maskSize);
+    if (!work.m_pBits)
+        return 0;
+    if (maskSize < 1) {
+        // Size 0 gives the plane of zeros of BoxFilter's rule.
+        work.m_pBits = work.BoxFilter(maskSize);
+        return 1;
+    }
+    // Each mean row replaces its image row as soon as it exists: no second
+    // whole-image plane, and none of the page faults of fresh memory.
+    const int masks[] = {maskSize};
+    const int width = work.m_nWidth;
+    StreamBoxMeansInPlace(work.m_pBits.get(), width, work.m_nHeight, masks, [width](int, int) -> BoxRowConsumer {
+        return [width](int, const std::uint8_t* const* means, std::uint8_t* row) {
+            std::memcpy(row, means[0], static_cast<std::size_t>(width));
+        };
+    });
     return 1;
 }
