@@ -75,42 +75,40 @@ struct ClheVectorKernel {
     // outside a whole window) and 255 alpha / (n * n).
     double outsideScale;
     double insideScale;
+    double lowShift;  // 2 outsideScale + 1/2 - 2^-13
 
     __mmask8 Wants(__m512i) const { return 0xFF; }
 
     // An interior pixel's S = G_below[v] - L + 2 Wh[v], and all that is known
-    // without the count of levels <= v - 1 is that Wh[v] lies in
-    // max(1, L - G_below[v]) .. L. The new level only grows with S (every
-    // step of Map is a rounded product, quotient or sum of non-negative
-    // terms, or a conversion, all monotonic), so where both ends of S's range
-    // give the same byte, that byte is the answer. Both ends are computed
-    // with two products instead of two quotients; their error, some 1e-16
-    // relative, is covered by widening the range by 2^-40 relative.
-    // Values beyond 1e9 (tiny images only) are left to Map.
+    // without the count of levels <= v - 1 is that 1 <= Wh[v] <= L, so S lies
+    // in G_below[v] - L + 2 .. G_below[v] + L. The new level only grows with
+    // S (every step of Map is a rounded product, quotient or sum of
+    // non-negative terms, or a conversion, all monotonic), so where both ends
+    // of S's range give the same byte, that byte is the answer. Both ends are
+    // computed with products instead of quotients; below 2^20 their error
+    // is under 2^-29, and larger values (tiny images only) are left to Map.
     // Most pixels of a large image settle: Wh[v] moves the level by at most
     // 2 n^2 (1 - alpha) 255 / (N - n^2).
     __m256i Guess(const local_window::strips::Counts8& c, __mmask8& settled) const
     {
-        const __m512i below = c.extra;
-        const __m512i low = _mm512_max_epi64(_mm512_max_epi64(_mm512_add_epi64(_mm512_sub_epi64(below, c.atMost), _mm512_set1_epi64(2)),
-                                                              _mm512_sub_epi64(c.atMost, below)),
-                                             _mm512_set1_epi64(1));
-        const __m512i high = _mm512_add_epi64(below, c.atMost);
-        const __m512d inside = _mm512_mul_pd(_mm512_cvtepi64_pd(c.atMost), _mm512_set1_pd(insideScale));
+        const __m512d below = _mm512_cvtepi64_pd(c.extra);
+        const __m512d atMost = _mm512_cvtepi64_pd(c.atMost);
         const __m512d scale = _mm512_set1_pd(outsideScale);
-        const __m512d lowValue = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi64_pd(low), scale), inside);
-        const __m512d highValue = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi64_pd(high), scale), inside);
+        const __m512d middle = _mm512_add_pd(_mm512_mul_pd(below, scale), _mm512_mul_pd(atMost, _mm512_set1_pd(insideScale)));
+        const __m512d spread = _mm512_mul_pd(atMost, scale);
         // Below 256, float rounding moves a value by at most 2^-17: a range
         // that keeps 2^-14 clear of every k + 1/2 gives every value in it
-        // the byte k (clamped to 0..255) without rounding to float.
-        const __m512d lowest = _mm512_sub_pd(_mm512_mul_pd(lowValue, _mm512_set1_pd(1.0 - 0x1p-40)), _mm512_set1_pd(0x1p-14 - 0.5));
-        const __m512d highest = _mm512_add_pd(_mm512_mul_pd(highValue, _mm512_set1_pd(1.0 + 0x1p-40)), _mm512_set1_pd(0x1p-14 + 0.5));
+        // the byte k (clamped to 0..255) without rounding to float. The
+        // constants add 1/2, the margin of 2^-13 and, at the low end, the
+        // 2 of the range's lowest S.
+        const __m512d lowest = _mm512_sub_pd(middle, _mm512_sub_pd(spread, _mm512_set1_pd(lowShift)));
+        const __m512d highest = _mm512_add_pd(_mm512_add_pd(middle, spread), _mm512_set1_pd(0.5 + 0x1p-13));
         const __m512d lowFloor = _mm512_roundscale_pd(lowest, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         const __m512d highFloor = _mm512_roundscale_pd(highest, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         settled = c.interior & _mm512_cmp_pd_mask(lowFloor, highFloor, _CMP_EQ_OQ) &
-                  _mm512_cmp_pd_mask(highest, _mm512_set1_pd(1e9), _CMP_LT_OQ);
-        const __m256i level = _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(lowFloor, _mm512_setzero_pd()), _mm512_set1_pd(255.0)));
-        return level;
+                  _mm512_cmp_pd_mask(highest, _mm512_set1_pd(0x1p20), _CMP_LT_OQ);
+        // Settled lanes are at least 0: the high end is.
+        return _mm512_cvttpd_epi32(_mm512_min_pd(lowFloor, _mm512_set1_pd(255.0)));
     }
 
     __m256i Map(const local_window::strips::Counts8& c) const
@@ -165,11 +163,13 @@ int CDibImage::Clhe(int windowSize, float alpha)
         below[level] = static_cast<std::uint64_t>(kernel.globalBelow[level]);
     const long long interiorArea = static_cast<long long>(windowSize) * windowSize;
     const long long outside = kernel.total - interiorArea;
-    const ClheVectorKernel vectorKernel{below.data(),
+    ClheVectorKernel vectorKernel{below.data(),
                                         kernel.total,
                                         kernel.alpha,
                                         kernel.oneMinusAlpha,
                                         outside == 0 ? 0.0 : kernel.oneMinusAlpha * 255.0 / static_cast<double>(outside),
-                                        kernel.alpha * 255.0 / static_cast<double>(interiorArea)};
+                                        kernel.alpha * 255.0 / static_cast<double>(interiorArea),
+                                        0.0};
+    vectorKernel.lowShift = 2.0 * vectorKernel.outsideScale + 0.5 - 0x1p-13;
     return local_window::Equalize(*this, windowSize, kernel, vectorKernel) ? 1 : 0;
 }
