@@ -237,9 +237,14 @@ private:
                 // ask for them some rows ahead.
                 if (entering + kPrefetchRows < m_height)
                     Prefetch(Row(entering + kPrefetchRows), xs, xe);
+                if (entering < m_height && leaving >= 0) {
+                    Move(Row(entering), Row(leaving), y, xs, xe, out);
+                    continue;
+                }
                 Update(entering < m_height ? Row(entering) : nullptr, leaving >= 0 ? Row(leaving) : nullptr, xs, xe);
             }
-            Query(y, xs, xe, out);
+            int pending = 0;
+            Query(y, xs, xs, xe, out, pending, true);
         }
     }
 
@@ -250,16 +255,12 @@ private:
         PrefetchSpan(row + std::max(0, xs - m_h), row + std::min(m_width - 1, xe - 1 + m_h));
     }
 
-    // Adds the row in and takes out the row out (either may be null) over the
+    // Adds the row in or takes out the row out (the other one null) over the
     // strip's columns and margins. Local column j is image column xs - h + j.
     void Update(const std::uint8_t* in, const std::uint8_t* out, int xs, int xe)
     {
         if (!in && !out)
             return;
-        if (in && out) {
-            Move(in, out, xs, xe);
-            return;
-        }
         std::uint8_t* const cum = m_cum.get();
         const std::size_t stride = m_stride;
         const int first = std::max(0, m_h - xs);                              // first local column in the image
@@ -306,7 +307,10 @@ private:
     // the union of their levels: one loop (and one mispredicted exit) per
     // three groups instead of per group, three independent read-modify-write
     // chains per level.
-    void Move(const std::uint8_t* in, const std::uint8_t* out, int xs, int xe)
+    //
+    // The pixels of row y are mapped as soon as their windows' columns are
+    // moved, while the levels just written are still in the level-1 cache.
+    void Move(const std::uint8_t* in, const std::uint8_t* out, int y, int xs, int xe, std::uint8_t* target)
     {
         const int first = std::max(0, m_h - xs);                            // first local column in the image
         const int last = std::min(xe - xs + 2 * m_h, m_width - xs + m_h);  // one past the last
@@ -328,17 +332,27 @@ private:
             g.hi = MaxByte(_mm512_maskz_mov_epi8(changed, _mm512_max_epu8(a, b)));
             g.column = j0;
         }
-        int k = 0;
-        for (; k + kMoveGroups <= groups; k += kMoveGroups)
-            MoveGroups<kMoveGroups>(plan + k);
-        switch (groups - k) {
-        case 5: MoveGroups<5>(plan + k); break;
-        case 4: MoveGroups<4>(plan + k); break;
-        case 3: MoveGroups<3>(plan + k); break;
-        case 2: MoveGroups<2>(plan + k); break;
-        case 1: MoveGroups<1>(plan + k); break;
-        default: break;
+        int mapped = xs;  // the pixels before it are mapped
+        int pending = 0;
+        for (int k = 0; k < groups; k += kMoveGroups) {
+            switch (std::min(kMoveGroups, groups - k)) {
+            case 3: MoveGroups<3>(plan + k); break;
+            case 2: MoveGroups<2>(plan + k); break;
+            default: MoveGroups<1>(plan + k); break;
+            }
+            // Local columns before the next changed group are final; pixel x
+            // reads local columns x - xs .. x - xs + 2h. Whole groups of
+            // eight until the last.
+            if (k + kMoveGroups >= groups)
+                break;
+            const int ready = std::min(xe, xs + plan[k + kMoveGroups].column - 2 * m_h);
+            const int upTo = mapped + std::max(0, ready - mapped) / 8 * 8;
+            if (upTo > mapped) {
+                Query(y, xs, mapped, upTo, target, pending, false);
+                mapped = upTo;
+            }
         }
+        Query(y, xs, mapped, xe, target, pending, true);
     }
 
     static constexpr int kMoveGroups = 3;
@@ -373,8 +387,10 @@ private:
         }
     }
 
-    // Maps the pixels xs .. xe - 1 of row y, eight at a time.
-    void Query(int y, int xs, int xe, std::uint8_t* out)
+    // Maps the pixels from .. xe - 1 of row y of the strip from xs, eight at
+    // a time. The pixels a kernel's guesses leave open are listed at
+    // m_pending[pending..] and mapped in the call that ends the row (last).
+    void Query(int y, int xs, int from, int xe, std::uint8_t* out, int& pending, bool last)
     {
         // Locals only: the byte stores of the results could alias any member.
         const Kernel kernel = m_kernel;
@@ -392,8 +408,7 @@ private:
         if constexpr (Kernel::kSecond == Second::Threshold)
             r.thresholdRow = r.level0 + m_levelOffset[kernel.threshold];
         r.pending = m_pending.get();
-        int pending = 0;
-        int x = xs;
+        int x = from;
         // Groups of eight whose windows are all whole skip the window areas.
         const int innerFirst = r.rows == m_n ? m_h : m_width, innerLast = m_width - m_h - 8;
         for (; x + 8 <= xe; x += 8) {
@@ -407,6 +422,8 @@ private:
         if constexpr (Guesses<Kernel>()) {
             // The pixels the guesses left open, with both counts. Reading
             // them here, apart, keeps the branch out of the loop above.
+            if (!last)
+                return;
             for (int i = 0; i < pending; i += 8)
                 r.MapListed(kernel, r.pending + i, std::min(8, pending - i));
         }

@@ -291,6 +291,39 @@ TEST(AheTest, BothWalksMatchPlainCountingAcrossStrips)
     }
 }
 
+TEST(AheTest, StripWalkMapsPixelsWhileARowMoves)
+{
+    // Strips of six column groups: each row's pixels are mapped in pieces as
+    // their columns move. Flat columns change no count as rows move, and a
+    // bright stripe keeps the levels of one group far from the others'.
+    const int width = 613, height = 38;
+    auto image = MakeRandom(width, height, 41);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t& pixel = image->m_pBits[static_cast<std::size_t>(y) * width + x];
+            if (x >= 130 && x < 330)
+                pixel = 77;
+            else if (x >= 400 && x < 440)
+                pixel = static_cast<std::uint8_t>(240 + pixel % 16);
+        }
+    }
+    const auto input = Pixels(*image);
+    for (int n : {17, 35}) {
+        auto a = MakeImage(Rows(*image));
+        ASSERT_EQ(a->Ahe(n), 1);
+        const auto ahe = local_reference::Ahe(input, width, height, n);
+        EXPECT_EQ(Pixels(*a), ahe) << "AHE window " << n << ": " << local_reference::FirstDifference(ahe, Pixels(*a), width);
+        auto t = MakeImage(Rows(*image));
+        ASSERT_EQ(t->Tahe(n, 60), 1);
+        const auto tahe = local_reference::Tahe(input, width, height, n, 60);
+        EXPECT_EQ(Pixels(*t), tahe) << "TAHE window " << n << ": " << local_reference::FirstDifference(tahe, Pixels(*t), width);
+        auto c = MakeImage(Rows(*image));
+        ASSERT_EQ(c->Clhe(n, 0.7f), 1);
+        const auto clhe = local_reference::Clhe(input, width, height, n, 0.7f);
+        EXPECT_EQ(Pixels(*c), clhe) << "CLHE window " << n << ": " << local_reference::FirstDifference(clhe, Pixels(*c), width);
+    }
+}
+
 TEST(AheTest, BothWalksWithWindowsOfThreeLoadsARow)
 {
     // 129 to 191 pixels a side: three 64-byte loads per level row. A spread
