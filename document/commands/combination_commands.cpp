@@ -57,30 +57,35 @@ int TcfTghe(CDibImage& work, CDibImage& source)
     return 1;
 }
 
+namespace {
+
+// Sum of the squared levels, in 64-bit integers (at most 65025 per pixel).
+std::uint64_t SumOfSquares(const std::uint8_t* levels, std::size_t count)
+{
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        sum += static_cast<std::uint32_t>(levels[i]) * levels[i];
+    return sum;
+}
+
+}  // namespace
+
 int GrayOrTcfTghe(CDibImage& work, CDibImage& source)
 {
     if (IsDarkImage(source)) {
         work.Tghe(kDarkThreshold);
         return 1;
     }
+    // The working copy holds the source's pixels until it is filtered, so the
+    // source itself serves as the unfiltered image (it is never written here).
     const std::size_t n = source.PixelCount();
-    const std::unique_ptr<std::uint8_t[]> gray = MakeLargeArray<std::uint8_t>(n);
-    source.CopyPixelsTo(gray.get());
+    const std::uint8_t* gray = source.m_pBits.get();
     FilterWithFixedWeights(work);
-    const std::uint8_t* filtered = work.m_pBits.get();
-
-    // Each term m^2 - g^2 is an integer and the sums stay far below 2^53, so
-    // exact 64-bit integer sums decide exactly as the double sums would.
-    long long sumGray = 0;
-    long long sumFiltered = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int g = gray[i];
-        const int f = filtered[i];
-        const int m = ClampDoubleToByte(static_cast<double>(g + f) * 0.5f);
-        sumGray += m * m - g * g;
-        sumFiltered += m * m - f * f;
-    }
-    if (sumGray < sumFiltered)
-        work.CopyPixelsFrom(gray.get());
+    // The rule compares sum(m^2 - g^2) with sum(m^2 - f^2), m the rounded mean of
+    // g and f. Every term is an integer and the sums stay far below 2^53, so the
+    // double sums are exact, the m^2 terms cancel, and the gray image is kept
+    // exactly when the sum of g^2 exceeds the sum of f^2.
+    if (SumOfSquares(gray, n) > SumOfSquares(work.m_pBits.get(), n))
+        work.CopyPixelsFrom(gray);
     return 1;
 }

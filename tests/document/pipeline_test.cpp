@@ -117,6 +117,48 @@ TEST(Combination, NotDarkBranches)
     EXPECT_EQ(choice->title, "p-GRAY_TCF+TGHE");
 }
 
+// The choice by the rule as written: double sums of m^2 - g^2 and m^2 - f^2,
+// m the mean of the two levels rounded half up, gray kept when its sum is the
+// smaller. Images on both sides of the choice.
+TEST(Combination, ChoiceFollowsTheSumsAsWritten)
+{
+    bool keptGray = false;
+    bool keptFiltered = false;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        auto source = seed % 3 == 0 ? MakeRandom(61, 47, seed) : MakePhotoLike(61, 47, seed);
+        if (seed % 4 == 0) {
+            // Bright ground with dark specks: the filter cannot lift the ground
+            // past 255 but darkens the specks, so the filtered squares sum lower
+            // when the specks are as many as the ground.
+            source = MakeUniform(61, 47, 250);
+            for (std::size_t i = seed % 2; i < source->PixelCount(); i += 2)
+                source->m_pBits[i] = 90;
+        }
+        if (IsDarkImage(*source))
+            continue;
+        CDibImage copy;
+        ASSERT_TRUE(copy.CopyFrom(source.get()));
+        CDibImage* filtered = &copy;
+        filtered->ThreeChannelFilter(2.0f, -0.2f, -0.4f, 0, 0, 0);
+        double sumGray = 0.0;
+        double sumFiltered = 0.0;
+        for (std::size_t i = 0; i < source->PixelCount(); ++i) {
+            const int g = source->m_pBits[i];
+            const int f = filtered->m_pBits[i];
+            const int m = ClampDoubleToByte(static_cast<double>(g + f) * 0.5f);
+            sumGray += m * m - g * g;
+            sumFiltered += m * m - f * f;
+        }
+        const bool gray = sumGray < sumFiltered;
+        (gray ? keptGray : keptFiltered) = true;
+        auto choice = RunCommand(*FindCommandByCliName("gray-or-tcf-tghe"), *source, "p", {});
+        ASSERT_TRUE(choice);
+        EXPECT_EQ(Pixels(*choice->image), gray ? Pixels(*source) : Pixels(*filtered)) << "seed " << seed;
+    }
+    EXPECT_TRUE(keptGray);
+    EXPECT_TRUE(keptFiltered);
+}
+
 TEST(Combination, SmallNotDarkImagesStillYieldADocument)
 {
     auto source = MakeUniform(20, 20, 150);
