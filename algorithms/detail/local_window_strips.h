@@ -16,9 +16,11 @@
 // leaving one: in a column whose entering level is a and leaving level b, the
 // cumulative counts change only for the levels between a and b, so 64 columns
 // at a time are updated over the levels between their smallest and largest
-// level. Columns outside the image are never counted, which cuts the windows
-// at the left and right edges; rows outside the image are never added, which
-// cuts them at the top and bottom.
+// level (three such groups side by side in one pass), and the pixels of the
+// row are mapped as soon as the columns of their windows are up to date.
+// Columns outside the image are never counted, which cuts the windows at the
+// left and right edges; rows outside the image are never added, which cuts
+// them at the top and bottom.
 //
 // A strip of 257 rows (a zero row for "level -1", then levels 0..255) of a few
 // hundred columns stays in the level-2 cache, where the whole width would not.
