@@ -444,12 +444,26 @@ struct NoVectorKernel {};
 // window counts. The caller has checked the pixel buffer and the window size.
 // vectorKernel, the same mapping eight pixels at a time (local_window_strips.h),
 // serves the wider windows where the processor has AVX-512.
-// Returns false, pixels unchanged, after "Out of memory!" when the snapshot or
-// a band's tables cannot be had.
+// Returns false, pixels unchanged, after "Out of memory!" when the snapshot (the
+// strip walk's result buffer) or a band's tables cannot be had.
 template <typename Kernel, typename VectorKernel = NoVectorKernel>
 bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] const VectorKernel& vectorKernel = {})
 {
     const std::size_t count = image.PixelCount();
+    if constexpr (!std::is_same_v<VectorKernel, NoVectorKernel>) {
+        if (n >= strips::kMinWindow && n <= strips::kMaxWindow && strips::Supported()) {
+            // The strip walk writes every pixel, so the pixels themselves are
+            // the snapshot and the result goes to a fresh buffer that then
+            // replaces them: no copy of the image.
+            std::unique_ptr<std::uint8_t[]> result = TryMakeLargeArray<std::uint8_t>(count);
+            if (!result || !strips::Equalize(image.m_pBits.get(), result.get(), image.m_nWidth, image.m_nHeight, n, vectorKernel)) {
+                ShowMessage(kOutOfMemoryMessage);
+                return false;
+            }
+            image.m_pBits = std::move(result);
+            return true;
+        }
+    }
     std::unique_ptr<std::uint8_t[]> snapshot = TryMakeLargeArray<std::uint8_t>(count);
     if (!snapshot) {
         ShowMessage(kOutOfMemoryMessage);
@@ -474,18 +488,7 @@ bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] co
         });
         return true;
     }
-    bool done;
-    if constexpr (!std::is_same_v<VectorKernel, NoVectorKernel>) {
-        if (n >= strips::kMinWindow && n <= strips::kMaxWindow && strips::Supported()) {
-            done = strips::Equalize(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, vectorKernel);
-            if (!done) {
-                image.CopyPixelsFrom(snapshot.get());
-                ShowMessage(kOutOfMemoryMessage);
-            }
-            return done;
-        }
-    }
-    done = n <= 255
+    const bool done = n <= 255
         ? detail::RunBands<std::uint16_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel)
         : detail::RunBands<std::uint32_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel);
     if (!done) {

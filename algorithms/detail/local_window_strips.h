@@ -511,7 +511,7 @@ private:
                 c.level = level;
                 __mmask8 settled;
                 const __m256i mapped = kernel.Guess(c, settled);
-                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & settled & kernel.Wants(c.level), mapped);
+                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & settled, Keep(mapped, c.level, kernel.Wants(c.level)));
                 const __mmask8 left = valid & static_cast<__mmask8>(~settled);
                 // Compressed in a register and stored whole: a compressing
                 // store to memory is slow on some processors. open has room
@@ -521,9 +521,16 @@ private:
             } else {
                 Counts8 c = Count<true, false, kInner>(kernel, position, xi);
                 c.level = level;
-                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid & kernel.Wants(c.level), kernel.Map(c));
+                _mm256_mask_cvtepi32_storeu_epi8(target + x, valid, Keep(kernel.Map(c), c.level, kernel.Wants(c.level)));
                 return 0;
             }
+        }
+
+        // The mapped levels of the lanes wanted, the pixel's own level in the
+        // others: the results go to a fresh buffer, not over the pixels.
+        [[gnu::always_inline]] static __m256i Keep(__m256i mapped, __m512i level, __mmask8 wanted)
+        {
+            return _mm256_mask_blend_epi32(wanted, _mm512_cvtepi64_epi32(level), mapped);
         }
 
         // The count pixels at the columns listed, with both counts.
@@ -537,11 +544,9 @@ private:
             const __m512i xi = _mm512_cvtepi32_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes)));
             const Counts8 c = Count<true, true>(kernel, position, xi);
             alignas(32) std::int32_t mapped[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(mapped), kernel.Map(c));
-            const __mmask8 wanted = kernel.Wants(c.level);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(mapped), Keep(kernel.Map(c), c.level, kernel.Wants(c.level)));
             for (int i = 0; i < count; ++i)
-                if (wanted >> i & 1)
-                    target[position[i]] = static_cast<std::uint8_t>(mapped[i]);
+                target[position[i]] = static_cast<std::uint8_t>(mapped[i]);
         }
     };
 
@@ -574,8 +579,9 @@ bool RunBands(const std::uint8_t* snapshot, std::uint8_t* out, int width, int he
     return !failed;
 }
 
-// Rewrites the pixels kernel.Wants with kernel.Map of their window counts;
-// false when a band's counts cannot be allocated. kMinWindow <= n <= kMaxWindow.
+// Writes every pixel of snapshot to out: kernel.Map of its window counts
+// where kernel.Wants it, else its own level; false when a band's counts
+// cannot be allocated. kMinWindow <= n <= kMaxWindow.
 template <typename Kernel>
 bool Equalize(const std::uint8_t* snapshot, std::uint8_t* out, int width, int height, int n, const Kernel& kernel)
 {
