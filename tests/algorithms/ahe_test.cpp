@@ -291,6 +291,30 @@ TEST(AheTest, BothWalksMatchPlainCountingAcrossStrips)
     }
 }
 
+TEST(AheTest, BothWalksWithAWindowCoveringTheWholeImage)
+{
+    // One interior pixel, whose CLHE has nothing outside its window.
+    for (bool portable : {false, true}) {
+        WalkGuard guard(portable, 0);
+        for (int n : {17, 45}) {
+            auto image = testing_support::MakePhotoLike(n, n, 43);
+            const auto input = Pixels(*image);
+            const std::string where = std::string(portable ? "portable" : "strips") + ", window " + std::to_string(n);
+            auto a = MakeImage(Rows(*image));
+            ASSERT_EQ(a->Ahe(n), 1);
+            EXPECT_EQ(Pixels(*a), local_reference::Ahe(input, n, n, n)) << where;
+            auto t = MakeImage(Rows(*image));
+            ASSERT_EQ(t->Tahe(n, 70), 1);
+            EXPECT_EQ(Pixels(*t), local_reference::Tahe(input, n, n, n, 70)) << where;
+            for (float alpha : {0.0f, 0.7f, 1.0f}) {
+                auto c = MakeImage(Rows(*image));
+                ASSERT_EQ(c->Clhe(n, alpha), 1);
+                EXPECT_EQ(Pixels(*c), local_reference::Clhe(input, n, n, n, alpha)) << where << ", alpha " << alpha;
+            }
+        }
+    }
+}
+
 TEST(AheTest, StripWalkMapsPixelsWhileARowMoves)
 {
     // Strips of six column groups: each row's pixels are mapped in pieces as
