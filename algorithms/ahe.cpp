@@ -72,6 +72,10 @@ struct TaheKernel {
 // same double operations in the same order, so the same bytes.
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
+// Clang ignores the GCC pragma; it takes the same target as an attribute on every function.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
+#endif
 
 namespace {
 
@@ -157,6 +161,9 @@ struct TaheVectorKernel {
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
 
 int CDibImage::Ahe(int windowSize)

@@ -107,6 +107,10 @@ inline void PrefetchSpan(const std::uint8_t* first, const std::uint8_t* last)
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
+// Clang ignores the GCC pragma; it takes the same target as an attribute on every function.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
+#endif
 
 namespace local_window::strips {
 
@@ -595,4 +599,7 @@ bool Equalize(const std::uint8_t* snapshot, std::uint8_t* out, int width, int he
 
 }  // namespace local_window::strips
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
