@@ -659,7 +659,7 @@ void StripRow(int W, double from, double to, double* out)
 // numbers whose product stays below 2^53, exact in double, so forming them in double gives the same
 // values as forming them in integers, and lets the row run in vector lanes.
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-void TileRow(int W, int j, double f00, double f01, double f10, double f11, double* out)
+void TileRowClones(int W, int j, double f00, double f01, double f10, double f11, double* out)
 {
     const double last = W - 1;
     const double weightSum = last * last;
@@ -677,6 +677,48 @@ void TileRow(int W, int j, double f00, double f01, double f10, double f11, doubl
 }
 
 }  // namespace
+
+void TileRow(int W, int j, double f00, double f01, double f10, double f11, double* out)
+{
+    TileRowClones(W, j, f00, f01, f10, f11, out);
+}
+
+bool TileRowAvx512Supported()
+{
+    static const bool supported = __builtin_cpu_supports("avx512f");
+    return supported;
+}
+
+// TileRow in 8 double lanes (the compiler's clone uses 4): the divisions set
+// the pace, and a 512-bit division does twice the lanes in about the same time.
+// The same operations in the same order; the last lanes are masked.
+__attribute__((target("avx512f")))
+void TileRowAvx512(int W, int j, double f00, double f01, double f10, double f11, double* out)
+{
+    const double lastScalar = W - 1;
+    const __m512d last = _mm512_set1_pd(lastScalar);
+    const __m512d weightSum = _mm512_set1_pd(lastScalar * lastScalar);
+    const __m512d up = _mm512_set1_pd(static_cast<double>(j));
+    const __m512d down = _mm512_set1_pd(lastScalar - j);
+    const __m512d F00 = _mm512_set1_pd(f00);
+    const __m512d F01 = _mm512_set1_pd(f01);
+    const __m512d F10 = _mm512_set1_pd(f10);
+    const __m512d F11 = _mm512_set1_pd(f11);
+    const __m512d lanes = _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int i = 0; i < W; i += 8) {
+        const __mmask8 live = W - i >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << (W - i)) - 1);
+        const __m512d right = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(i)), lanes);
+        const __m512d left = _mm512_sub_pd(last, right);
+        const __m512d w00 = _mm512_mul_pd(left, down);
+        const __m512d w01 = _mm512_mul_pd(right, down);
+        const __m512d w10 = _mm512_mul_pd(left, up);
+        const __m512d w11 = _mm512_mul_pd(right, up);
+        const __m512d num = _mm512_add_pd(
+            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(w01, F01), _mm512_mul_pd(w11, F11)), _mm512_mul_pd(w00, F00)),
+            _mm512_mul_pd(w10, F10));
+        _mm512_mask_storeu_pd(out + i, live, _mm512_div_pd(num, weightSum));
+    }
+}
 
 void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains)
 {
@@ -725,9 +767,14 @@ void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains
     const double right = strip(j, gain(grid.BX - 1, by), gain(grid.BX - 1, by + 1));
     for (int x = 0; x < h; ++x)
         gains[x] = left;
-    for (int bx = 0; bx + 1 < grid.BX; ++bx)
-        TileRow(W, j, gain(bx, by), gain(bx + 1, by), gain(bx, by + 1), gain(bx + 1, by + 1),
-                gains + static_cast<std::size_t>(bx) * W + h);
+    const bool wide = TileRowAvx512Supported();
+    for (int bx = 0; bx + 1 < grid.BX; ++bx) {
+        double* out = gains + static_cast<std::size_t>(bx) * W + h;
+        if (wide)
+            TileRowAvx512(W, j, gain(bx, by), gain(bx + 1, by), gain(bx, by + 1), gain(bx + 1, by + 1), out);
+        else
+            TileRow(W, j, gain(bx, by), gain(bx + 1, by), gain(bx, by + 1), gain(bx + 1, by + 1), out);
+    }
     for (int x = xr; x < grid.width; ++x)
         gains[x] = right;
 }

@@ -208,6 +208,13 @@ private:
 // Stage 7 from the magnitude counts: the pixels with |G| >= T, per block.
 std::vector<int> EdgeCountsFromCounts(const BlockStatistics& statistics, float T);
 
+// Stage 10, one row j (0 .. W - 1) of a tile: the W gains of the bilinear rule
+// between the block gains f00 (its own), f01 (right), f10 (above) and f11, on
+// any processor and in 8 double lanes where TileRowAvx512Supported().
+void TileRow(int W, int j, double f00, double f01, double f10, double f11, double* out);
+bool TileRowAvx512Supported();
+void TileRowAvx512(int W, int j, double f00, double f01, double f10, double f11, double* out);
+
 // Stage 10. The gain of every pixel of row y (width entries): the block gains
 // spread over the image by the corner, strip and tile regions.
 void GainRow(const Grid& grid, const std::vector<float>& F, int y, double* gains);

@@ -362,6 +362,22 @@ TEST_F(JgaceTest, GainRegionsCoverEveryPixelOnceAndGainRowMatchesTheTable)
     }
 }
 
+// The tile rows of both forms, for spans with and without a partial last vector.
+TEST_F(JgaceTest, TileRowFormsAgree)
+{
+    if (!jgace::TileRowAvx512Supported())
+        GTEST_SKIP() << "no AVX-512 on this processor";
+    const std::vector<float> gains = DistinctGains(4, 3);
+    for (const int W : {3, 5, 9, 33, 37, 251}) {
+        for (int j = 0; j < W; j += (W > 40 ? 17 : 1)) {
+            std::vector<double> portable(W), wide(W);
+            jgace::TileRow(W, j, gains[0], gains[1], gains[2], gains[3], portable.data());
+            jgace::TileRowAvx512(W, j, gains[0], gains[1], gains[2], gains[3], wide.data());
+            ASSERT_EQ(wide, portable) << "W " << W << " j " << j;
+        }
+    }
+}
+
 TEST_F(JgaceTest, VgaGeometry)
 {
     const jgace::Grid grid = jgace::MakeGrid(640, 480);
