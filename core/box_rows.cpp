@@ -61,6 +61,26 @@ void UnclippedBandMeans(const std::uint64_t* P, int base, int h, std::uint64_t c
         out[x] = FloorQuotient(P[x + h + 1 - base] - P[x - h - base], count);
 }
 
+// Band means whose masks are clipped at the left edge only: columns
+// [0, x + h], counting (x + h + 1) * rowCount pixels.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void LeftClippedBandMeans(const std::uint64_t* P, int base, int h, std::uint64_t rowCount, int x0, int x1,
+                          std::uint8_t* out)
+{
+    for (int x = x0; x < x1; ++x)
+        out[x] = FloorQuotient(P[x + h + 1 - base] - P[0 - base], static_cast<std::uint64_t>(x + h + 1) * rowCount);
+}
+
+// Clipped at the right edge only: columns [x - h, width - 1].
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+void RightClippedBandMeans(const std::uint64_t* P, int base, int h, int width, std::uint64_t rowCount, int x0,
+                           int x1, std::uint8_t* out)
+{
+    for (int x = x0; x < x1; ++x)
+        out[x] = FloorQuotient(P[width - base] - P[x - h - base],
+                               static_cast<std::uint64_t>(width - (x - h)) * rowCount);
+}
+
 // Band rule for the columns [x0, x1) of one row: the mean of the clipped mask,
 // rounded down. sums holds the clipped rows of this row's mask; rowCount is their number.
 void BandMeans(const std::uint32_t* sums, int width, int h, int rowCount, int x0, int x1, std::uint8_t* out)
@@ -84,11 +104,17 @@ void BandMeans(const std::uint32_t* sums, int width, int h, int rowCount, int x0
     // Masks clipped on neither side: x - h >= 0 and x + h <= width - 1.
     const int freeBegin = std::clamp(h, x0, x1);
     const int freeEnd = std::clamp(width - h, freeBegin, x1);
-    for (int x = x0; x < freeBegin; ++x)
+    // Left of them, masks clipped at the left edge only, then (narrow images) at both.
+    const int leftOnlyEnd = std::clamp(width - h, x0, freeBegin);
+    LeftClippedBandMeans(P, base, h, static_cast<std::uint64_t>(rowCount), x0, leftOnlyEnd, out);
+    for (int x = leftOnlyEnd; x < freeBegin; ++x)
         clipped(x);
     UnclippedBandMeans(P, base, h, static_cast<std::uint64_t>(2 * h + 1) * rowCount, freeBegin, freeEnd, out);
-    for (int x = freeEnd; x < x1; ++x)
+    // Right of them, clipped at the right edge only where x - h >= 0.
+    const int rightOnlyBegin = std::clamp(h, freeEnd, x1);
+    for (int x = freeEnd; x < rightOnlyBegin; ++x)
         clipped(x);
+    RightClippedBandMeans(P, base, h, width, static_cast<std::uint64_t>(rowCount), rightOnlyBegin, x1, out);
 }
 
 // Central means of count consecutive columns from out[0] on: the first sum is
