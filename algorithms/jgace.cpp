@@ -47,10 +47,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include <immintrin.h>
 
 #include "algorithms/jgace_stages.h"
+#include "core/box_rows.h"
 #include "core/dib_image.h"
 #include "core/gradient_row.h"
 #include "core/parallel.h"
@@ -871,6 +873,11 @@ void ApplyGains(const Grid& grid, const Planes& planes, const std::vector<float>
 
 int CDibImage::Jgace(int d, int JND0, float gamma)
 {
+    return Jgace(d, JND0, gamma, nullptr);
+}
+
+int CDibImage::Jgace(int d, int JND0, float gamma, const CDibImage* unchanged)
+{
     if (!m_pBits)
         return 1;
     const jgace::Grid grid = jgace::MakeGrid(m_nWidth, m_nHeight);
@@ -879,27 +886,45 @@ int CDibImage::Jgace(int d, int JND0, float gamma)
     if (grid.W == 1 || grid.BX == 0 || grid.BY == 0)
         return 1;
 
+    // With an unchanged copy of the pixels at hand (the command pipeline's
+    // source), the pixels are read from it and the mean plane is made in this
+    // image's own buffer, which the output then overwrites row by row: no
+    // second whole-image plane, and none of the page faults of fresh memory.
+    const bool counted = jgace::UseBlockStatistics(grid);
+    const bool borrowed = counted && unchanged && unchanged != this && unchanged->m_pBits &&
+                          unchanged->m_nWidth == m_nWidth && unchanged->m_nHeight == m_nHeight &&
+                          std::memcmp(unchanged->m_pBits.get(), m_pBits.get(), PixelCount()) == 0;
+    const std::uint8_t* pixels = borrowed ? unchanged->m_pBits.get() : m_pBits.get();
+
     // The mean plane and the gradient statistics (or plane) are independent;
     // with more than one worker they are made side by side.
-    const bool counted = jgace::UseBlockStatistics(grid);
     std::unique_ptr<std::uint8_t[]> mean;
     std::unique_ptr<float[]> gradient;
     jgace::BlockStatistics statistics;
     ParallelForBands(2, 1, [&](int begin, int end) {
         for (int task = begin; task < end; ++task) {
-            if (task == 0)
+            if (task == 0 && borrowed) {
+                const int masks[] = {grid.W};
+                const int width = m_nWidth;
+                StreamBoxMeansInPlace(m_pBits.get(), width, m_nHeight, masks, [width](int, int) -> BoxRowConsumer {
+                    return [width](int, const std::uint8_t* const* means, std::uint8_t* row) {
+                        std::memcpy(row, means[0], static_cast<std::size_t>(width));
+                    };
+                });
+            } else if (task == 0) {
                 mean = BoxFilter(grid.W);
-            else if (counted)
-                statistics = jgace::GatherBlockStatistics(grid, m_pBits.get());
-            else
+            } else if (counted) {
+                statistics = jgace::GatherBlockStatistics(grid, pixels);
+            } else {
                 gradient = GradientMap();
+            }
         }
     });
     jgace::Planes planes;
     planes.width = m_nWidth;
     planes.height = m_nHeight;
-    planes.pixels = m_pBits.get();
-    planes.mean = mean.get();
+    planes.pixels = pixels;
+    planes.mean = borrowed ? m_pBits.get() : mean.get();
     planes.gradient = gradient.get();
 
     const std::int64_t area = grid.Area();

@@ -82,6 +82,10 @@ public:
     int UnsharpMask(int maskSize, float gain);
     int ThreeChannelFilter(float K, float K1, float K2, int nonlinear, std::uint8_t BLOW, std::uint8_t BHI);
     int Jgace(int d, int JND0, float gamma);
+    // The same; where unchanged holds exactly this image's pixels (the source a
+    // command's working copy was made from), they are read from there, and the
+    // image needs no second whole-image buffer. Any other unchanged is ignored.
+    int Jgace(int d, int JND0, float gamma, const CDibImage* unchanged);
 
     // --- Members ---------------------------------------------------------
     // The decoded colour picture until the gray face replaces it; null otherwise.

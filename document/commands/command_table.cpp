@@ -187,9 +187,9 @@ std::string TcfSuffix(const ParamValues& v)
 }
 
 // JGACE exchanges d, gamma, JND0 (the dialog's order) and is called with d, JND0, gamma.
-int RunJgace(CDibImage& work, CDibImage&, const ParamValues& v)
+int RunJgace(CDibImage& work, CDibImage& source, const ParamValues& v)
 {
-    return work.Jgace(AsInt(v[0]), AsInt(v[2]), AsFloat(v[1]));
+    return work.Jgace(AsInt(v[0]), AsInt(v[2]), AsFloat(v[1]), &source);
 }
 
 std::string JgaceSuffix(const ParamValues&)

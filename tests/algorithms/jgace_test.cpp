@@ -996,6 +996,38 @@ TEST_F(JgaceTest, MatchesPlainVersionOnRealPhotos)
     }
 }
 
+// Reading the pixels from an unchanged copy, with the mean made in the image's
+// own buffer, gives the same bytes at any thread count; a copy that is not
+// identical (or is the image itself) is not used.
+TEST_F(JgaceTest, UnchangedCopyGivesTheSameResult)
+{
+    for (const auto& [width, height] : {std::pair{530, 70}, std::pair{640, 200}, std::pair{300, 90}}) {
+        auto source = MakePhotoLike(width, height, 21);
+        CDibImage expected;
+        ASSERT_TRUE(expected.CopyFrom(source.get()));
+        ASSERT_EQ(expected.Jgace(200, 1, 3.0f), 1);
+        for (const int threads : {1, 2, 7}) {
+            SetWorkerThreadCount(threads);
+            CDibImage work;
+            ASSERT_TRUE(work.CopyFrom(source.get()));
+            ASSERT_EQ(work.Jgace(200, 1, 3.0f, source.get()), 1);
+            EXPECT_EQ(Pixels(work), Pixels(expected)) << width << "x" << height << ", " << threads << " threads";
+            EXPECT_EQ(Pixels(*source), Pixels(*MakePhotoLike(width, height, 21)));  // the copy is only read
+        }
+        SetWorkerThreadCount(0);
+        // A different image is ignored rather than read.
+        auto other = MakePhotoLike(width, height, 22);
+        CDibImage work;
+        ASSERT_TRUE(work.CopyFrom(source.get()));
+        ASSERT_EQ(work.Jgace(200, 1, 3.0f, other.get()), 1);
+        EXPECT_EQ(Pixels(work), Pixels(expected));
+        CDibImage self;
+        ASSERT_TRUE(self.CopyFrom(source.get()));
+        ASSERT_EQ(self.Jgace(200, 1, 3.0f, &self), 1);
+        EXPECT_EQ(Pixels(self), Pixels(expected));
+    }
+}
+
 TEST_F(JgaceTest, ScreenMetricsChangeThePitch)
 {
     ASSERT_TRUE(SetScreenMetrics({300, 2400}));
