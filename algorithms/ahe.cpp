@@ -168,6 +168,11 @@ struct TaheVectorKernel {
 
 int CDibImage::Ahe(int windowSize)
 {
+    return Ahe(windowSize, nullptr);
+}
+
+int CDibImage::Ahe(int windowSize, const CDibImage* unchanged)
+{
     if (!m_pBits)
         return 0;
     if (!local_window::WindowFits(windowSize, m_nWidth, m_nHeight)) {
@@ -192,10 +197,15 @@ int CDibImage::Ahe(int windowSize)
     if (windowSize >= local_window::strips::kMinWindow && windowSize <= local_window::strips::kMaxWindow &&
         local_window::strips::Supported())
         vectorKernel = MakeAheVectorKernel(windowSize);
-    return local_window::Equalize(*this, windowSize, kernel, vectorKernel) ? 1 : 0;
+    return local_window::Equalize(*this, windowSize, kernel, vectorKernel, SamePixelsIn(unchanged)) ? 1 : 0;
 }
 
 int CDibImage::Tahe(int windowSize, int threshold)
+{
+    return Tahe(windowSize, threshold, nullptr);
+}
+
+int CDibImage::Tahe(int windowSize, int threshold, const CDibImage* unchanged)
 {
     if (!m_pBits)
         return 0;
@@ -205,5 +215,7 @@ int CDibImage::Tahe(int windowSize, int threshold)
     }
     // The threshold is a gray level: only its low 8 bits count.
     const TaheKernel kernel{threshold & 0xFF};
-    return local_window::Equalize(*this, windowSize, kernel, TaheVectorKernel{kernel.threshold}) ? 1 : 0;
+    return local_window::Equalize(*this, windowSize, kernel, TaheVectorKernel{kernel.threshold}, SamePixelsIn(unchanged))
+               ? 1
+               : 0;
 }

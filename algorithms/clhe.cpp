@@ -141,6 +141,11 @@ struct ClheVectorKernel {
 
 int CDibImage::Clhe(int windowSize, float alpha)
 {
+    return Clhe(windowSize, alpha, nullptr);
+}
+
+int CDibImage::Clhe(int windowSize, float alpha, const CDibImage* unchanged)
+{
     if (!local_window::WindowFits(windowSize, m_nWidth, m_nHeight)) {
         ShowMessage(local_window::kWindowMessage);
         return 0;
@@ -178,5 +183,5 @@ int CDibImage::Clhe(int windowSize, float alpha)
                                         kernel.alpha * 255.0 / static_cast<double>(interiorArea),
                                         0.0};
     vectorKernel.lowShift = 2.0 * vectorKernel.outsideScale + 0.5 - 0x1p-13;
-    return local_window::Equalize(*this, windowSize, kernel, vectorKernel) ? 1 : 0;
+    return local_window::Equalize(*this, windowSize, kernel, vectorKernel, SamePixelsIn(unchanged)) ? 1 : 0;
 }

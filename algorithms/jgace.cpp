@@ -891,10 +891,9 @@ int CDibImage::Jgace(int d, int JND0, float gamma, const CDibImage* unchanged)
     // image's own buffer, which the output then overwrites row by row: no
     // second whole-image plane, and none of the page faults of fresh memory.
     const bool counted = jgace::UseBlockStatistics(grid);
-    const bool borrowed = counted && unchanged && unchanged != this && unchanged->m_pBits &&
-                          unchanged->m_nWidth == m_nWidth && unchanged->m_nHeight == m_nHeight &&
-                          std::memcmp(unchanged->m_pBits.get(), m_pBits.get(), PixelCount()) == 0;
-    const std::uint8_t* pixels = borrowed ? unchanged->m_pBits.get() : m_pBits.get();
+    const std::uint8_t* original = counted ? SamePixelsIn(unchanged) : nullptr;
+    const bool borrowed = original != nullptr;
+    const std::uint8_t* pixels = borrowed ? original : m_pBits.get();
 
     // The mean plane and the gradient statistics (or plane) are independent;
     // with more than one worker they are made side by side.

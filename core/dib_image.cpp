@@ -131,3 +131,11 @@ bool CDibImage::CreateGray(int width, int height)
     m_nMaxLevel = 0;
     return true;
 }
+
+const std::uint8_t* CDibImage::SamePixelsIn(const CDibImage* other) const
+{
+    if (!other || other == this || !other->m_pBits || !m_pBits || other->m_nWidth != m_nWidth ||
+        other->m_nHeight != m_nHeight || other->m_pBits.get() == m_pBits.get())
+        return nullptr;
+    return std::memcmp(other->m_pBits.get(), m_pBits.get(), PixelCount()) == 0 ? other->m_pBits.get() : nullptr;
+}

@@ -77,6 +77,12 @@ public:
     int Ahe(int windowSize);
     int Tahe(int windowSize, int threshold);
     int Clhe(int windowSize, float alpha);
+    // The same; where unchanged holds exactly this image's pixels (the source a
+    // command's working copy was made from), the windows are counted there and
+    // the image needs no second whole-image buffer. Any other unchanged is ignored.
+    int Ahe(int windowSize, const CDibImage* unchanged);
+    int Tahe(int windowSize, int threshold, const CDibImage* unchanged);
+    int Clhe(int windowSize, float alpha, const CDibImage* unchanged);
 
     // --- Spatial filters (algorithms/unsharp_mask.cpp, three_channel_filter.cpp, jgace.cpp)
     int UnsharpMask(int maskSize, float gain);
@@ -86,6 +92,10 @@ public:
     // command's working copy was made from), they are read from there, and the
     // image needs no second whole-image buffer. Any other unchanged is ignored.
     int Jgace(int d, int JND0, float gamma, const CDibImage* unchanged);
+
+    // The pixels of other when they are exactly this image's (same size, same
+    // levels, a different buffer), else null.
+    const std::uint8_t* SamePixelsIn(const CDibImage* other) const;
 
     // --- Members ---------------------------------------------------------
     // The decoded colour picture until the gray face replaces it; null otherwise.

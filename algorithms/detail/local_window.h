@@ -444,13 +444,26 @@ struct NoVectorKernel {};
 // window counts. The caller has checked the pixel buffer and the window size.
 // vectorKernel, the same mapping eight pixels at a time (local_window_strips.h),
 // serves the wider windows where the processor has AVX-512.
+// unchanged, when not null, holds exactly the image's pixels (checked by the
+// caller) and serves as the snapshot, so no copy and no second buffer is made.
 // Returns false, pixels unchanged, after "Out of memory!" when the snapshot (the
 // strip walk's result buffer) or a band's tables cannot be had.
 template <typename Kernel, typename VectorKernel = NoVectorKernel>
-bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] const VectorKernel& vectorKernel = {})
+bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] const VectorKernel& vectorKernel = {},
+              const std::uint8_t* unchanged = nullptr)
 {
     const std::size_t count = image.PixelCount();
     if constexpr (!std::is_same_v<VectorKernel, NoVectorKernel>) {
+        if (unchanged && n >= strips::kMinWindow && n <= strips::kMaxWindow && strips::Supported()) {
+            // An unchanged copy of the pixels is the snapshot; the result goes
+            // straight to the image's own buffer.
+            if (!strips::Equalize(unchanged, image.m_pBits.get(), image.m_nWidth, image.m_nHeight, n, vectorKernel)) {
+                image.CopyPixelsFrom(unchanged);
+                ShowMessage(kOutOfMemoryMessage);
+                return false;
+            }
+            return true;
+        }
         if (n >= strips::kMinWindow && n <= strips::kMaxWindow && strips::Supported()) {
             // The strip walk writes every pixel, so the pixels themselves are
             // the snapshot and the result goes to a fresh buffer that then
@@ -464,18 +477,23 @@ bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] co
             return true;
         }
     }
-    std::unique_ptr<std::uint8_t[]> snapshot = TryMakeLargeArray<std::uint8_t>(count);
-    if (!snapshot) {
-        ShowMessage(kOutOfMemoryMessage);
-        return false;
+    // The snapshot: the unchanged copy where there is one, else a copy made here.
+    std::unique_ptr<std::uint8_t[]> copy;
+    if (!unchanged) {
+        copy = TryMakeLargeArray<std::uint8_t>(count);
+        if (!copy) {
+            ShowMessage(kOutOfMemoryMessage);
+            return false;
+        }
+        image.CopyPixelsTo(copy.get());
     }
-    image.CopyPixelsTo(snapshot.get());
+    const std::uint8_t* snapshot = unchanged ? unchanged : copy.get();
     std::uint8_t* out = image.m_pBits.get();
     if (n <= detail::kDirectMax) {
         const int width = image.m_nWidth, height = image.m_nHeight;
         ParallelForBands(height, std::max(8, (16384 + width - 1) / width), [&](int yBegin, int yEnd) {
             // A window size known at compile time unrolls the n x n comparisons.
-            const std::uint8_t* snap = snapshot.get();
+            const std::uint8_t* snap = snapshot;
             switch (n) {
             case 3: detail::CountDirectly<3>(snap, out, width, height, yBegin, yEnd, kernel); break;
             case 5: detail::CountDirectly<5>(snap, out, width, height, yBegin, yEnd, kernel); break;
@@ -489,10 +507,10 @@ bool Equalize(CDibImage& image, int n, const Kernel& kernel, [[maybe_unused]] co
         return true;
     }
     const bool done = n <= 255
-        ? detail::RunBands<std::uint16_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel)
-        : detail::RunBands<std::uint32_t>(snapshot.get(), out, image.m_nWidth, image.m_nHeight, n, kernel);
+        ? detail::RunBands<std::uint16_t>(snapshot, out, image.m_nWidth, image.m_nHeight, n, kernel)
+        : detail::RunBands<std::uint32_t>(snapshot, out, image.m_nWidth, image.m_nHeight, n, kernel);
     if (!done) {
-        image.CopyPixelsFrom(snapshot.get());
+        image.CopyPixelsFrom(snapshot);
         ShowMessage(kOutOfMemoryMessage);
         return false;
     }

@@ -128,9 +128,9 @@ std::string TgheSuffix(const ParamValues& v)
 
 // --- Local --------------------------------------------------------------------
 
-int RunAhe(CDibImage& work, CDibImage&, const ParamValues& v)
+int RunAhe(CDibImage& work, CDibImage& source, const ParamValues& v)
 {
-    return work.Ahe(AsInt(v[0]));
+    return work.Ahe(AsInt(v[0]), &source);
 }
 
 std::string AheSuffix(const ParamValues& v)
@@ -139,9 +139,9 @@ std::string AheSuffix(const ParamValues& v)
 }
 
 // CLHE exchanges alpha first, then the window size.
-int RunClhe(CDibImage& work, CDibImage&, const ParamValues& v)
+int RunClhe(CDibImage& work, CDibImage& source, const ParamValues& v)
 {
-    return work.Clhe(AsInt(v[1]), AsFloat(v[0]));
+    return work.Clhe(AsInt(v[1]), AsFloat(v[0]), &source);
 }
 
 std::string ClheSuffix(const ParamValues& v)
@@ -151,9 +151,9 @@ std::string ClheSuffix(const ParamValues& v)
     return TrimRight(text, "0") + ")";
 }
 
-int RunTahe(CDibImage& work, CDibImage&, const ParamValues& v)
+int RunTahe(CDibImage& work, CDibImage& source, const ParamValues& v)
 {
-    return work.Tahe(AsInt(v[0]), AsByte(v[1]));
+    return work.Tahe(AsInt(v[0]), AsByte(v[1]), &source);
 }
 
 std::string TaheSuffix(const ParamValues& v)
