@@ -77,9 +77,10 @@ public:
     int Ahe(int windowSize);
     int Tahe(int windowSize, int threshold);
     int Clhe(int windowSize, float alpha);
-    // The same; where unchanged holds exactly this image's pixels (the source a
-    // command's working copy was made from), the windows are counted there and
-    // the image needs no second whole-image buffer. Any other unchanged is ignored.
+    // The same; unchanged, when given, must hold exactly this image's levels
+    // (the source a command's working copy was made from): the windows are then
+    // counted there and the image needs no second whole-image buffer. One of
+    // another size, or the image itself, is ignored.
     int Ahe(int windowSize, const CDibImage* unchanged);
     int Tahe(int windowSize, int threshold, const CDibImage* unchanged);
     int Clhe(int windowSize, float alpha, const CDibImage* unchanged);
@@ -88,13 +89,17 @@ public:
     int UnsharpMask(int maskSize, float gain);
     int ThreeChannelFilter(float K, float K1, float K2, int nonlinear, std::uint8_t BLOW, std::uint8_t BHI);
     int Jgace(int d, int JND0, float gamma);
-    // The same; where unchanged holds exactly this image's pixels (the source a
-    // command's working copy was made from), they are read from there, and the
-    // image needs no second whole-image buffer. Any other unchanged is ignored.
+    // The same; unchanged, when given, must hold exactly this image's levels
+    // (the source a command's working copy was made from): they are read from
+    // there and the image needs no second whole-image buffer. One of another
+    // size, or the image itself, is ignored.
     int Jgace(int d, int JND0, float gamma, const CDibImage* unchanged);
 
-    // The pixels of other when they are exactly this image's (same size, same
-    // levels, a different buffer), else null.
+    // The pixels of other, for the operations above that take an unchanged copy:
+    // null unless other is a different image of the same size with a buffer of
+    // its own. The caller vouches that its levels are this image's (the command
+    // pipeline passes the source it has just copied); builds with assertions
+    // compare them, so the tests check every such call.
     const std::uint8_t* SamePixelsIn(const CDibImage* other) const;
 
     // --- Members ---------------------------------------------------------

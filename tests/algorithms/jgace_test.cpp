@@ -997,8 +997,8 @@ TEST_F(JgaceTest, MatchesPlainVersionOnRealPhotos)
 }
 
 // Reading the pixels from an unchanged copy, with the mean made in the image's
-// own buffer, gives the same bytes at any thread count; a copy that is not
-// identical (or is the image itself) is not used.
+// own buffer, gives the same bytes at any thread count; an image of another
+// size, or the image itself, is not used.
 TEST_F(JgaceTest, UnchangedCopyGivesTheSameResult)
 {
     for (const auto& [width, height] : {std::pair{530, 70}, std::pair{640, 200}, std::pair{300, 90}}) {
@@ -1015,8 +1015,8 @@ TEST_F(JgaceTest, UnchangedCopyGivesTheSameResult)
             EXPECT_EQ(Pixels(*source), Pixels(*MakePhotoLike(width, height, 21)));  // the copy is only read
         }
         SetWorkerThreadCount(0);
-        // A different image is ignored rather than read.
-        auto other = MakePhotoLike(width, height, 22);
+        // An image of another size is ignored rather than read.
+        auto other = MakePhotoLike(width + 1, height, 22);
         CDibImage work;
         ASSERT_TRUE(work.CopyFrom(source.get()));
         ASSERT_EQ(work.Jgace(200, 1, 3.0f, other.get()), 1);
