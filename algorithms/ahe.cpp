@@ -21,6 +21,7 @@
 #include <memory>
 #include <new>
 
+#include "algorithms/detail/avx512_region.h"
 #include "algorithms/detail/local_window.h"
 #include "core/messages.h"
 
@@ -70,12 +71,7 @@ struct TaheKernel {
 
 // The same two mappings eight pixels at a time, for the AVX-512 walk: the
 // same double operations in the same order, so the same bytes.
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
-// Clang ignores the GCC pragma; it takes the same target as an attribute on every function.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
-#endif
+LUMIVEX_AVX512_BEGIN
 
 namespace {
 
@@ -161,10 +157,7 @@ struct TaheVectorKernel {
 
 }  // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#endif
-#pragma GCC pop_options
+LUMIVEX_AVX512_END
 
 int CDibImage::Ahe(int windowSize)
 {

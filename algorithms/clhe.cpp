@@ -25,6 +25,7 @@
 #include <array>
 #include <cstdint>
 
+#include "algorithms/detail/avx512_region.h"
 #include "algorithms/detail/local_window.h"
 #include "core/messages.h"
 
@@ -59,12 +60,7 @@ struct ClheKernel {
 
 // The same mapping eight pixels at a time, for the AVX-512 walk: the same
 // double operations in the same order, so the same bytes.
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
-// Clang ignores the GCC pragma; it takes the same target as an attribute on every function.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
-#endif
+LUMIVEX_AVX512_BEGIN
 
 namespace {
 
@@ -134,10 +130,7 @@ struct ClheVectorKernel {
 
 }  // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#endif
-#pragma GCC pop_options
+LUMIVEX_AVX512_END
 
 int CDibImage::Clhe(int windowSize, float alpha)
 {

@@ -43,6 +43,7 @@
 #include <memory>
 #include <new>
 
+#include "algorithms/detail/avx512_region.h"
 #include "core/parallel.h"
 
 namespace local_window::strips {
@@ -105,12 +106,7 @@ inline void PrefetchSpan(const std::uint8_t* first, const std::uint8_t* last)
 
 }  // namespace local_window::strips
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
-// Clang ignores the GCC pragma; it takes the same target as an attribute on every function.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))), apply_to = function)
-#endif
+LUMIVEX_AVX512_BEGIN
 
 namespace local_window::strips {
 
@@ -599,7 +595,4 @@ bool Equalize(const std::uint8_t* snapshot, std::uint8_t* out, int width, int he
 
 }  // namespace local_window::strips
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#endif
-#pragma GCC pop_options
+LUMIVEX_AVX512_END
