@@ -51,6 +51,7 @@
 
 #include <immintrin.h>
 
+#include "algorithms/detail/gain_lanes.h"
 #include "algorithms/jgace_stages.h"
 #include "core/box_rows.h"
 #include "core/dib_image.h"
@@ -816,38 +817,18 @@ bool EnhanceRowAvx512Supported()
     return supported;
 }
 
-// The same, 16 pixels at a time in explicit AVX-512 lanes: what the compiler
-// made of the loop above spent most of its time moving comparison masks about.
-// The operations are those of the loop in the same order; max_pd returns its
-// second operand for a NaN, so a NaN becomes -1 and then 0, as ClampToByteSelect
-// makes it.
+// The same, 16 pixels at a time in explicit AVX-512 lanes (algorithms/detail/
+// gain_lanes.h): what the compiler made of the loop above spent most of its
+// time moving comparison masks about.
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 void EnhanceRowAvx512(const std::uint8_t* source, const std::uint8_t* mean, const double* gains, int width,
                       std::uint8_t* out)
 {
-    const __m512d low = _mm512_set1_pd(-1.0);
-    const __m512d high = _mm512_set1_pd(256.0);
-    const __m512 zero = _mm512_setzero_ps();
-    const __m512 top = _mm512_set1_ps(255.0f);
-    const __m512 half = _mm512_set1_ps(0.5f);
-    const __m512i one = _mm512_set1_epi32(1);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        const __m512i s = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x)));
-        const __m512i m = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mean + x)));
-        const __m512i d = _mm512_sub_epi32(s, m);
-        __m512d v0 = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(d)), _mm512_loadu_pd(gains + x));
-        __m512d v1 = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(d, 1)), _mm512_loadu_pd(gains + x + 8));
-        v0 = _mm512_add_pd(v0, _mm512_cvtepi32_pd(_mm512_castsi512_si256(m)));
-        v1 = _mm512_add_pd(v1, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(m, 1)));
-        v0 = _mm512_min_pd(_mm512_max_pd(v0, low), high);
-        v1 = _mm512_min_pd(_mm512_max_pd(v1, low), high);
-        const __m512 f = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(v0)), _mm512_cvtpd_ps(v1), 1);
-        const __m512 clamped = _mm512_min_ps(_mm512_max_ps(f, zero), top);
-        __m512i t = _mm512_cvttps_epi32(clamped);
-        const __mmask16 up = _mm512_cmp_ps_mask(_mm512_sub_ps(clamped, _mm512_cvtepi32_ps(t)), half, _CMP_GE_OQ);
-        t = _mm512_mask_add_epi32(t, up, t, one);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm512_cvtepi32_epi8(t));
+        const __m128i levels =
+            DetailGainLevels(source + x, mean + x, _mm512_loadu_pd(gains + x), _mm512_loadu_pd(gains + x + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), levels);
     }
     if (x < width)
         EnhanceRowPortable(source + x, mean + x, gains + x, width - x, out + x);
@@ -858,8 +839,16 @@ void ApplyGains(const Grid& grid, const Planes& planes, const std::vector<float>
     const int width = grid.width;
     ParallelForBands(grid.height, 16, [&](int yBegin, int yEnd) {
         std::vector<double> gains(width);
+        // The rows below the first block centres share one gain row, and so do
+        // the rows from the last centres up: it is made once for each.
+        const int h = grid.h;
+        const int yb = grid.Yb();
+        int shared = -1;  // 0 below, 1 above, -1 none held
         for (int y = yBegin; y < yEnd; ++y) {
-            GainRow(grid, F, y, gains.data());
+            const int band = grid.W == 1 ? -1 : (y < h ? 0 : (y >= yb ? 1 : -1));
+            if (band < 0 || band != shared)
+                GainRow(grid, F, y, gains.data());
+            shared = band;
             const std::size_t rowStart = static_cast<std::size_t>(y) * width;
             if (EnhanceRowAvx512Supported())
                 EnhanceRowAvx512(planes.pixels + rowStart, planes.mean + rowStart, gains.data(), width, out + rowStart);

@@ -12,6 +12,7 @@
 
 #include <immintrin.h>
 
+#include "algorithms/detail/gain_lanes.h"
 #include "algorithms/unsharp_step.h"
 #include "core/box_rows.h"
 #include "core/dib_image.h"
@@ -40,32 +41,15 @@ void UnsharpRow(std::uint8_t* pixels, const std::uint8_t* mean, int count, doubl
     UnsharpRowClones(pixels, mean, count, gain);
 }
 
-// The same step written out for AVX-512: 16 pixels at a time, each half in 8
-// double lanes with the product and the sum rounded exactly as above, then
-// the float rounding and ClampToByte in 16 float lanes (max with 0 first,
-// which also turns not-a-number into 0).
+// The same step written out for AVX-512, 16 pixels at a time: (v - m) * gain + m
+// is JGACE's D * g + M with one gain for every pixel.
 __attribute__((target("avx512f,avx512vl,avx512dq")))
 static void UnsharpRowAvx512(std::uint8_t* pixels, const std::uint8_t* mean, int count, double gain)
 {
     const __m512d g = _mm512_set1_pd(gain);
-    const __m512 zero = _mm512_setzero_ps(), top = _mm512_set1_ps(255.0f), half = _mm512_set1_ps(0.5f);
-    const __m512i one = _mm512_set1_epi32(1);
     int i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m512i v = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i)));
-        const __m512i m = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mean + i)));
-        const __m512i d = _mm512_sub_epi32(v, m);
-        const __m512d lowValue = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(d)), g),
-                                               _mm512_cvtepi32_pd(_mm512_castsi512_si256(m)));
-        const __m512d highValue = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(d, 1)), g),
-                                                _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(m, 1)));
-        __m512 f = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(lowValue)), _mm512_cvtpd_ps(highValue), 1);
-        f = _mm512_min_ps(_mm512_max_ps(f, zero), top);
-        const __m512 whole = _mm512_roundscale_ps(f, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        const __mmask16 up = _mm512_cmp_ps_mask(_mm512_sub_ps(f, whole), half, _CMP_GE_OQ);
-        const __m512i level = _mm512_mask_add_epi32(_mm512_cvttps_epi32(whole), up, _mm512_cvttps_epi32(whole), one);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), _mm512_cvtepi32_epi8(level));
-    }
+    for (; i + 16 <= count; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), DetailGainLevels(pixels + i, mean + i, g, g));
     UnsharpRow(pixels + i, mean + i, count - i, gain);
 }
 
