@@ -62,6 +62,18 @@ std::unique_ptr<CDibImage> MakePhotoLike(int width, int height, unsigned seed)
     return image;
 }
 
+std::unique_ptr<CDibImage> MakeUnconvertible()
+{
+    auto image = std::make_unique<CDibImage>();
+    image->m_pBitmap = std::make_unique<CRgbRaster>();
+    image->m_pBitmap->width = 2;
+    image->m_pBitmap->height = 2;
+    image->m_pBitmap->rgb.assign(3, 0);
+    image->m_nWidth = 2;
+    image->m_nHeight = 2;
+    return image;
+}
+
 std::vector<std::vector<int>> Rows(const CDibImage& image)
 {
     std::vector<std::vector<int>> rows(image.m_nHeight, std::vector<int>(image.m_nWidth));

@@ -23,6 +23,10 @@ std::unique_ptr<CDibImage> MakeRandom(int width, int height, unsigned seed);
 // A photo-like image: smooth gradients, texture and some noise, reproducible from seed.
 std::unique_ptr<CDibImage> MakePhotoLike(int width, int height, unsigned seed);
 
+// A 2 x 2 image still in the colour state whose raster cannot become gray (its
+// sizes disagree), as after a failed conversion.
+std::unique_ptr<CDibImage> MakeUnconvertible();
+
 // The buffer rows of an image, row 0 first.
 std::vector<std::vector<int>> Rows(const CDibImage& image);
 

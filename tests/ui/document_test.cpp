@@ -13,6 +13,7 @@
 
 #include "document/commands/pipeline.h"
 #include "document/run_while_painting.h"
+#include "tests/support/test_images.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/message_box.h"
 #include "ui/string_table.h"
@@ -27,19 +28,6 @@ std::unique_ptr<CDibImage> Copy(const CDibImage& image)
     auto copy = std::make_unique<CDibImage>();
     copy->CopyFrom(const_cast<CDibImage*>(&image));
     return copy;
-}
-
-// An image whose colour raster cannot become gray: its sizes disagree.
-std::unique_ptr<CDibImage> Unconvertible()
-{
-    auto image = std::make_unique<CDibImage>();
-    image->m_pBitmap = std::make_unique<CRgbRaster>();
-    image->m_pBitmap->width = 2;
-    image->m_pBitmap->height = 2;
-    image->m_pBitmap->rgb.assign(3, 0);
-    image->m_nWidth = 2;
-    image->m_nHeight = 2;
-    return image;
 }
 
 bool IsTimeText(const QString& text)
@@ -242,7 +230,7 @@ private slots:
         bench.Frame().ActiveDocument()->OnFileSaveAs();
         QVERIFY(bench.dialogs.proposedNames.isEmpty());
 
-        CLumivexDoc* document = bench.NewDocumentWith(Unconvertible());
+        CLumivexDoc* document = bench.NewDocumentWith(testing_support::MakeUnconvertible());
         QVERIFY(bench.Frame().Action(ids::kFileSaveAs)->isEnabled());
         document->OnFileSaveAs();
         QCOMPARE(bench.Messages(), QStringList{"Conversion to gray scale failed!"});
@@ -340,7 +328,7 @@ private slots:
         bench.Frame().ActiveDocument()->OnProcessingCommand(*FindCommand(32774));
         QCOMPARE(bench.Frame().ChildFrames().size(), qsizetype(1));
 
-        CLumivexDoc* unconvertible = bench.NewDocumentWith(Unconvertible());
+        CLumivexDoc* unconvertible = bench.NewDocumentWith(testing_support::MakeUnconvertible());
         unconvertible->OnProcessingCommand(*FindCommand(32774));
         QCOMPARE(bench.Messages(), QStringList{"Conversion to gray scale failed!"});
         QCOMPARE(bench.Frame().ChildFrames().size(), qsizetype(2));

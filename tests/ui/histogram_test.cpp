@@ -11,6 +11,7 @@
 
 #include "document/dialog_units.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/support/test_images.h"
 #include "ui/histogram_dlg.h"
 #include "ui/string_table.h"
 
@@ -345,14 +346,7 @@ private slots:
         QVERIFY(bench.Messages().isEmpty());
 
         // A picture whose gray conversion failed cannot be counted.
-        auto picture = std::make_unique<CDibImage>();
-        picture->m_pBitmap = std::make_unique<CRgbRaster>();
-        picture->m_pBitmap->width = 2;
-        picture->m_pBitmap->height = 2;
-        picture->m_pBitmap->rgb.assign(3, 0);
-        picture->m_nWidth = 2;
-        picture->m_nHeight = 2;
-        bench.NewDocumentWith(std::move(picture));
+        bench.NewDocumentWith(testing_support::MakeUnconvertible());
         frame.Action(ids::kHistogram)->trigger();
         QCOMPARE(bench.Messages(), QStringList{"Histogram error"});
         QVERIFY(!frame.ActiveDocument()->m_bHistogramShown);
